@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the main job need.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git ca-certificates
+  googletest libgtest-dev
+  clang libclang-rt-14-dev
+  libssh-dev openssh-server openssh-client
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+  libgcrypt-mingw-w64-dev
+  libwine-dev wine wine64 wine32:i386
+  xvfb xauth imagemagick x11-utils
+  dpkg-dev procps psmisc
+)
+
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+
+# A deb-src entry so that the libssh source package can be fetched for the Windows build.
+src=/etc/apt/sources.list.d/debian-src.sources
+if [ ! -f "$src" ]; then
+  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$src"
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+stamp=/var/lib/apt/periodic/comtavrin-update-stamp
+if [ "${#missing[@]}" -gt 0 ] || [ "$need_update" = 1 ] || [ ! -f "$stamp" ]; then
+  apt-get update -q
+  mkdir -p "$(dirname "$stamp")" && touch "$stamp"
+fi
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# sshd refuses to start as root without its privilege separation directory.
+install -d -m 0755 -o root -g root /run/sshd
+echo "setup: all packages present"

@@ -1,0 +1,78 @@
+#pragma once
+// The SSH client component: an SSH object with settings, one connect call, a read call and
+// five events, and a key object that loads private key files.
+//
+// Events are raised on the thread that created the SSH object, through that thread's message
+// queue (platform/message_queue.h), and only while that thread pumps. Every failing operation
+// throws tavrin::AutomationError with a description.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavrin::ssh {
+
+class SshEvents {
+public:
+    virtual ~SshEvents() = default;
+    virtual void Connected(std::int16_t errorCode, const std::u16string& errorText) = 0;
+    virtual void CryptoInformation(const std::u16string& protocol, const std::u16string& remoteName,
+                                   const std::u16string& scCipher, const std::u16string& csCipher,
+                                   const std::u16string& keys, bool& accept) = 0;
+    virtual void HostFingerprint(const std::u16string& fingerprint, bool& accept) = 0;
+    virtual void Received(std::int16_t byteCount) = 0;
+    virtual void Disconnected() = 0;
+};
+
+// Protocol codes of SetProtocol.
+inline constexpr std::int32_t kProtocolSsh1 = 2;
+inline constexpr std::int32_t kProtocolSsh2 = 3;
+inline constexpr std::int32_t kProtocolAuto = 4;
+// Authentication method of SetAuthenticationMethod: public key.
+inline constexpr std::int32_t kAuthPublicKey = 2;
+// Key type codes of KeyObject::KeyOfType.
+inline constexpr std::int32_t kKeyTypeRsa = 0;
+inline constexpr std::int32_t kKeyTypeDsa = 1;
+// Result kind of Read: text.
+inline constexpr std::int32_t kReadAsText = 8;
+
+class SshObject {
+public:
+    virtual ~SshObject() = default;
+    // The events go to this sink; it must outlive the object or be reset to null first.
+    virtual void SetEventSink(SshEvents* sink) = 0;
+    virtual void SetHostName(const std::u16string& host) = 0;
+    virtual void SetPort(std::int32_t port) = 0;
+    virtual void SetUserName(const std::u16string& user) = 0;
+    virtual void SetPassword(const std::u16string& password) = 0;
+    virtual void SetAuthenticationMethod(std::int32_t method) = 0;
+    virtual void SetKey(const std::u16string& keyText) = 0;
+    virtual void SetCommand(const std::u16string& command) = 0;
+    virtual void SetProtocol(std::int32_t code) = 0;
+    virtual void SetTimeout(std::int16_t seconds) = 0;
+    // Starts the connection and returns; the session runs on a worker thread.
+    virtual void Connect() = 0;
+    // Takes up to `count` UTF-16 units of the output that has arrived.
+    virtual std::u16string Read(std::int16_t count, std::int32_t kind) = 0;
+};
+
+class KeyObject {
+public:
+    virtual ~KeyObject() = default;
+    virtual void LoadKeyFile(const std::u16string& path, const std::optional<std::u16string>& passPhrase) = 0;
+    // The loaded key as the text that SshObject::SetKey takes.
+    virtual std::u16string KeyOfType(std::int32_t typeCode) = 0;
+};
+
+class ComponentFactory {
+public:
+    virtual ~ComponentFactory() = default;
+    virtual std::unique_ptr<SshObject> CreateSsh() = 0;
+    virtual std::unique_ptr<KeyObject> CreateKeys() = 0;
+};
+
+// The component over libssh.
+ComponentFactory& LibsshFactory();
+
+}  // namespace tavrin::ssh

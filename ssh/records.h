@@ -1,0 +1,36 @@
+#pragma once
+// The module-level records of the remote command run: connection settings and run outcome,
+// one of each per thread, shared by every plug-in object on that thread.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace modTavrin {
+
+struct ConnectionSettings {
+    std::u16string hostName;
+    std::int16_t port = 0;
+    std::u16string protocol;
+    std::u16string userName;
+    std::u16string password;
+    std::u16string keyFile;
+    std::u16string keyType;
+    std::u16string command;
+    std::int16_t timeout = 0;
+};
+
+struct RunOutcome {
+    std::int16_t completionFlag = 0;  // 0 lowered, -1 raised; any non-zero value ends the wait
+    std::u16string collectedOutput;
+    std::u16string errorText;
+};
+
+// This thread's records.
+ConnectionSettings& Settings();
+RunOutcome& Outcome();
+
+// One text to the debug output, nothing added.
+void DebugTrace(std::u16string_view text);
+
+}  // namespace modTavrin

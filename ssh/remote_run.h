@@ -1,0 +1,39 @@
+#pragma once
+// The remote command run: the part of the form frmmain that owns the SSH component, starts a
+// run with Get_mount_list and receives the component's events.
+
+#include "ssh/component.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavrin::ssh {
+
+class RemoteCommandRun final : public SshEvents {
+public:
+    explicit RemoteCommandRun(ComponentFactory& factory = LibsshFactory());
+    ~RemoteCommandRun() override;
+    RemoteCommandRun(const RemoteCommandRun&) = delete;
+    RemoteCommandRun& operator=(const RemoteCommandRun&) = delete;
+
+    // Configures a fresh component from this thread's connection settings and starts the
+    // connection. Failures while configuring propagate; a failing connect becomes the error text.
+    void Get_mount_list(std::optional<std::u16string> MountName = std::nullopt);
+
+    // The handlers of the component's events.
+    void Connected(std::int16_t ErrorCode, const std::u16string& ErrorText) override;
+    void CryptoInformation(const std::u16string& protocol, const std::u16string& RemoteName,
+                           const std::u16string& SCcipher, const std::u16string& CScipher,
+                           const std::u16string& Keys, bool& Accept) override;
+    void HostFingerprint(const std::u16string& Fingerprint, bool& Accept) override;
+    void Received(std::int16_t ByteCount) override;
+    void Disconnected() override;
+
+private:
+    ComponentFactory& factory_;
+    std::unique_ptr<SshObject> Ssh;
+    std::unique_ptr<KeyObject> SshKeys;
+};
+
+}  // namespace tavrin::ssh
