@@ -1,16 +1,34 @@
 #pragma once
 // The form frmmain: the configuration dialog, and the owner of the SSH connection during a check.
+//
+// As a dialog the form is loaded on the first use of a control or of its caption: the controls
+// are created from the design (dialog/form_layout.h) with their design-time texts and Form_Load
+// runs. Unloading drops every control's contents; the next use loads afresh. Showing is done
+// by a FormPresenter (dialog/presenter.h), the Win32 window on Windows.
 
+#include "dialog/control.h"
+#include "dialog/form_layout.h"
 #include "ssh/remote_run.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tavrin::dialog {
 
+class FormPresenter;
+
+// The message with which OK refuses a port that is not a whole number in the 16-bit range.
+inline constexpr std::u16string_view kInvalidPortMessage = u"The port must be a number from -32768 to 32767.";
+
 class frmmain {
 public:
-    explicit frmmain(ssh::ComponentFactory& factory = ssh::LibsshFactory()) : run_(factory) {}
+    // A null presenter stands for the platform's own (PlatformPresenter), taken when shown.
+    explicit frmmain(ssh::ComponentFactory& factory = ssh::LibsshFactory(), FormPresenter* presenter = nullptr)
+        : run_(factory), presenter_(presenter) {}
+    frmmain(const frmmain&) = delete;
+    frmmain& operator=(const frmmain&) = delete;
 
     // The run's start, reached by the check run.
     void Get_mount_list(std::optional<std::u16string> MountName = std::nullopt) {
@@ -18,8 +36,55 @@ public:
     }
     ssh::RemoteCommandRun& Run() { return run_; }
 
+    // Lifecycle of the dialog.
+    bool IsLoaded() const { return loaded_; }
+    void Load();    // nothing when loaded
+    void Unload();  // nothing when not loaded
+    bool IsShown() const { return shown_; }
+    // Loads the form if needed and shows it modally through the presenter; returns true when
+    // the showing ended with an OK that stored a dialog result, false when it was closed.
+    // Fails with "Form already displayed; can't show modally" while the form is shown.
+    bool ShowModal();
+
+    // The title (loads the form).
+    const std::u16string& Caption();
+    // The controls (each use loads the form). By name fails with "Object doesn't support
+    // this property or method" for a name the form does not have.
+    Control& Controls(std::u16string_view name);
+    Control& ControlAt(int tabIndex);
+    Control& txtHostname() { return ControlAt(tab::txtHostname); }
+    Control& cmbProtocol() { return ControlAt(tab::cmbProtocol); }
+    Control& txtPort() { return ControlAt(tab::txtPort); }
+    Control& txtUsername() { return ControlAt(tab::txtUsername); }
+    Control& txtPassword() { return ControlAt(tab::txtPassword); }
+    Control& txtKeyfile() { return ControlAt(tab::txtKeyfile); }
+    Control& cmbKeyType() { return ControlAt(tab::cmbKeyType); }
+    Control& txtCommand() { return ControlAt(tab::txtCommand); }
+    Control& cmbContains() { return ControlAt(tab::cmbContains); }
+    Control& txtContains() { return ControlAt(tab::txtContains); }
+    Control& btOK() { return ControlAt(tab::btOK); }
+    Control& txtTimeout() { return ControlAt(tab::txtTimeout); }
+    Control& cmbReturnResult() { return ControlAt(tab::cmbReturnResult); }
+
+    // The user's actions.
+    enum class OkOutcome {
+        Stored,            // the dialog result holds the new string and the form is unloaded
+        PortNotANumber,    // nothing composed; the form stays loaded with everything typed
+    };
+    OkOutcome btOK_Click();
+    // The window's close box: unloads the form without composing anything.
+    void CloseBox();
+
 private:
+    void Form_Load();
+
     ssh::RemoteCommandRun run_;
+    FormPresenter* presenter_;
+    bool loaded_ = false;
+    bool shown_ = false;
+    bool confirmed_ = false;
+    std::u16string caption_;
+    std::vector<Control> controls_;
 };
 
 }  // namespace tavrin::dialog

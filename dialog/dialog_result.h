@@ -1,0 +1,12 @@
+#pragma once
+// The dialog result of module Generic: the parameter string that the last OK composed, one per
+// thread (module-level state of the thread's apartment), empty at first. btOK_Click is its only
+// writer; sa_showGUI reads it after a showing that ended with OK.
+
+#include <string>
+
+namespace Generic {
+
+std::u16string& DialogResult();
+
+}  // namespace Generic

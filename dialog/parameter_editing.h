@@ -1,0 +1,59 @@
+#pragma once
+// The rules between the parameter string and the dialog's fields: the four code maps, the
+// port's number forms, the fill of the fields from a string and the composing of a string
+// from the fields. Pure: values in, values out.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavrin::dialog {
+
+// Code to list index (load; exact, case-sensitive; anything else gives the list's default)
+// and list index to code (OK; -1, no item selected, gives the list's code for none).
+int ProtocolIndexForCode(std::u16string_view code);     // "1" 0, "2" 1, "A" 2; other 2
+std::u16string ProtocolCodeForIndex(int listIndex);     // 0 "1", 1 "2", 2 "A"; -1 ""
+int KeyTypeIndexForCode(std::u16string_view code);      // "RSA" 0, "DSA" 1; other 0
+std::u16string KeyTypeCodeForIndex(int listIndex);      // 0 "RSA", 1 "DSA"; -1 ""
+int ComparisonIndexForCode(std::u16string_view code);   // "CON" 0, "NCO" 1, "LT" 2, "GT" 3; other 0
+std::u16string ComparisonCodeForIndex(int listIndex);   // 0 "CON", 1 "NCO", 2 "LT", 3 "GT"; -1 "CON"
+int ReturnModeIndexForCode(std::u16string_view code);   // "NO" 0, "YED" 1, "YEA" 2; other 0
+std::u16string ReturnModeCodeForIndex(int listIndex);   // 0 "NO", 1 "YED", 2 "YEA"; -1 "NO"
+
+// The range of a port that OK writes: the 16-bit range that the check run accepts.
+inline constexpr int kPortMinimum = -32768;
+inline constexpr int kPortMaximum = 32767;
+
+// The port as the dialog shows a stored value: its leading number ("22x" gives "22", an
+// empty value "0").
+std::u16string PortShownForValue(std::u16string_view storedValue);
+
+// The port as OK writes the field's text: the whole text must be a whole number from
+// kPortMinimum to kPortMaximum, blanks around it allowed (" 22 " and "022" give "22").
+// nullopt when it is not.
+std::optional<std::u16string> PortWrittenForText(std::u16string_view portText);
+
+// The dialog's editable fields: texts as typed and the lists' selected indexes (-1: none).
+struct DialogFields {
+    std::u16string userName;
+    std::u16string password;
+    int protocolIndex = -1;
+    std::u16string port;
+    std::u16string keyFile;
+    int keyTypeIndex = -1;
+    std::u16string command;
+    int comparisonIndex = -1;
+    std::u16string comparisonValue;
+    int returnModeIndex = -1;
+};
+
+// The fields for a parameter string: the values as stored, the password and the command
+// decoded, the codes mapped to indexes and the port in its number form. Throws
+// tavrin::AutomationError when the password or the command does not decode.
+DialogFields FieldsFromParameterString(std::u16string_view parameterString);
+
+// The parameter string that OK writes for the fields, every field in the fixed order;
+// nullopt when the port text cannot be written (PortWrittenForText).
+std::optional<std::u16string> ComposeParameterString(const DialogFields& fields);
+
+}  // namespace tavrin::dialog

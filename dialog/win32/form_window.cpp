@@ -1,0 +1,326 @@
+#include "dialog/win32/form_window.h"
+
+#include "common/automation_error.h"
+#include "dialog/frmmain.h"
+#include "dialog/win32/form_icon.h"
+#include "dialog/win32/handles.h"
+#include "dialog/win32/topwindow.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+#include <string>
+
+namespace tavrin::dialog {
+
+namespace win32 {
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows texts are UTF-16");
+
+std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
+std::u16string Utf16(std::wstring_view text) { return {text.begin(), text.end()}; }
+
+std::u16string WindowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return Utf16(text);
+}
+
+AutomationError WindowFailure(const char16_t* what) {
+    return errors::ComponentFailure(std::u16string(u"The configuration dialog could not be shown: ") + what);
+}
+
+HINSTANCE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The window class, registered while any showing of any thread is open and unregistered after
+// the last one: a DLL's classes outlive its unloading, and a class left behind would point at
+// a window procedure that is gone.
+class ClassRegistration {
+public:
+    ClassRegistration() {
+        const std::lock_guard lock(mutex_);
+        if (users_ == 0) {
+            WNDCLASSEXW cls{};
+            cls.cbSize = sizeof cls;
+            cls.lpfnWndProc = &FormWindowProc;
+            cls.hInstance = ThisModule();
+            cls.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+            cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+            cls.lpszClassName = kFormWindowClass;
+            if (RegisterClassExW(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+                throw WindowFailure(u"the window class was refused");
+            }
+        }
+        ++users_;
+    }
+    ~ClassRegistration() {
+        const std::lock_guard lock(mutex_);
+        if (--users_ == 0) UnregisterClassW(kFormWindowClass, ThisModule());
+    }
+    ClassRegistration(const ClassRegistration&) = delete;
+    ClassRegistration& operator=(const ClassRegistration&) = delete;
+
+private:
+    static inline std::mutex mutex_;
+    static inline int users_ = 0;
+};
+
+// Room below a combo box's edit field for its drop-down list, in twips.
+constexpr int kDropDownListTwips = 1800;
+
+class FormWindow {
+public:
+    explicit FormWindow(frmmain& form) : form_(form) {
+        {
+            const ScreenDC screen;
+            dpi_ = screen.get() != nullptr ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
+        }
+        if (dpi_ <= 0) dpi_ = 96;
+        // 8 points in the dialog font of the system (MS Shell Dlg: Tahoma or MS Sans Serif).
+        font_.reset(CreateFontW(-MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                L"MS Shell Dlg"));
+        bigIcon_ = CreateFormIcon(32);
+        smallIcon_ = CreateFormIcon(16);
+
+        constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+        constexpr DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+        RECT frame{0, 0, Pixels(kFormClientWidth), Pixels(kFormClientHeight)};
+        AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+        const int width = frame.right - frame.left;
+        const int height = frame.bottom - frame.top;
+        RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        const int x = work.left + std::max(0L, (work.right - work.left - width) / 2);
+        const int y = work.top + std::max(0L, (work.bottom - work.top - height) / 2);
+
+        const std::wstring title = Wide(form_.Caption());
+        window_.reset(CreateWindowExW(exStyle, kFormWindowClass, title.c_str(), style, x, y, width, height,
+                                      nullptr, nullptr, ThisModule(), this));
+        if (!window_) throw WindowFailure(u"the window was not created");
+        if (bigIcon_) SendMessageW(window_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+        if (smallIcon_) {
+            SendMessageW(window_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+        }
+        try {
+            for (const ControlLayout& layout : kFormLayout) CreateControl(layout);
+        } catch (...) {
+            // The window goes with the members; its last messages must not reach this object.
+            SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+            throw;
+        }
+    }
+
+    FormWindow(const FormWindow&) = delete;
+    FormWindow& operator=(const FormWindow&) = delete;
+
+    HWND Handle() const { return window_.get(); }
+
+    void RunModal() {
+        ShowWindow(window_.get(), SW_SHOWNORMAL);
+        SetForegroundWindow(window_.get());
+        SetFocus(FirstTabStop());
+
+        bool quit = false;
+        WPARAM quitCode = 0;
+        MSG msg;
+        while (!done_) {
+            const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got == -1) {
+                error_ = std::make_exception_ptr(WindowFailure(u"the message loop failed"));
+                break;
+            }
+            if (got == 0) {
+                quit = true;
+                quitCode = msg.wParam;
+                break;
+            }
+            if (!IsDialogMessageW(window_.get(), &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        if (form_.IsLoaded()) form_.CloseBox();
+        window_.reset();
+        if (quit) PostQuitMessage(static_cast<int>(quitCode));
+        if (error_) std::rethrow_exception(error_);
+    }
+
+    ~FormWindow() { window_.reset(); }
+
+    LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        switch (message) {
+        case WM_COMMAND:
+            if (LOWORD(wParam) == ControlId(tab::btOK) && HIWORD(wParam) == BN_CLICKED) {
+                Guarded([this] { OnOk(); });
+                return 0;
+            }
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) return 0;  // Enter and Esc
+            break;
+        case WM_CLOSE:
+            Guarded([this] {
+                form_.CloseBox();
+                Finish();
+            });
+            return 0;
+        case WM_DESTROY:
+            done_ = true;
+            break;
+        default:
+            break;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+private:
+    int Pixels(int twips) const { return TwipsToPixels(twips, dpi_); }
+
+    void CreateControl(const ControlLayout& layout) {
+        const wchar_t* cls = L"STATIC";
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        DWORD exStyle = 0;
+        int height = Pixels(layout.height);
+        switch (layout.kind) {
+        case ControlKind::TextBox:
+        case ControlKind::MaskedTextBox:
+            cls = L"EDIT";
+            style |= WS_TABSTOP | ES_AUTOHSCROLL | (layout.kind == ControlKind::MaskedTextBox ? ES_PASSWORD : 0);
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
+        case ControlKind::Label:
+            style |= SS_LEFT;
+            break;
+        case ControlKind::ComboBox:
+            cls = L"COMBOBOX";
+            style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+            height += Pixels(kDropDownListTwips);  // the edit field's height follows the font
+            break;
+        case ControlKind::CommandButton:
+            cls = L"BUTTON";
+            style |= WS_TABSTOP | BS_PUSHBUTTON;
+            break;
+        }
+        const Control& control = form_.ControlAt(layout.tabIndex);
+        const std::wstring text = Wide(layout.kind == ControlKind::ComboBox ? std::u16string() : control.Text());
+        HWND child = CreateWindowExW(exStyle, cls, text.c_str(), style, Pixels(layout.left), Pixels(layout.top),
+                                     Pixels(layout.width), height, window_.get(),
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(layout.tabIndex))),
+                                     ThisModule(), nullptr);
+        if (child == nullptr) throw WindowFailure(u"a control was not created");
+        if (font_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        if (layout.kind == ControlKind::MaskedTextBox) SendMessageW(child, EM_SETPASSWORDCHAR, L'*', 0);
+        if (layout.kind == ControlKind::ComboBox) {
+            for (int i = 0; i < control.ListCount(); ++i) {
+                const std::wstring item = Wide(control.List(i));
+                SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+            }
+            if (control.ListIndex() >= 0) {
+                SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(control.ListIndex()), 0);
+            } else {
+                const std::wstring edit = Wide(control.Text());
+                SetWindowTextW(child, edit.c_str());
+            }
+        }
+    }
+
+    HWND Child(int tabIndex) const { return GetDlgItem(window_.get(), ControlId(tabIndex)); }
+
+    HWND FirstTabStop() const {
+        for (const ControlLayout& layout : kFormLayout) {
+            if (layout.kind != ControlKind::Label) return Child(layout.tabIndex);
+        }
+        return window_.get();
+    }
+
+    // The window's texts into the form: every text box, and each list's edit text, from which
+    // the form takes the list's selection (the item with exactly that text, or none).
+    void ReadControlsIntoForm() {
+        for (const ControlLayout& layout : kFormLayout) {
+            if (layout.kind == ControlKind::Label || layout.kind == ControlKind::CommandButton) continue;
+            form_.ControlAt(layout.tabIndex).SetText(WindowText(Child(layout.tabIndex)));
+        }
+    }
+
+    void OnOk() {
+        ReadControlsIntoForm();
+        if (form_.btOK_Click() == frmmain::OkOutcome::Stored) {
+            Finish();
+            return;
+        }
+        const std::wstring message = Wide(kInvalidPortMessage);
+        const std::wstring title = Wide(form_.Caption());
+        MessageBoxW(window_.get(), message.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
+        HWND port = Child(tab::txtPort);
+        SetFocus(port);
+        SendMessageW(port, EM_SETSEL, 0, -1);
+    }
+
+    // Ends the loop; the message wakes it when the end came from a message sent by another
+    // thread, which GetMessage handles without returning.
+    void Finish() {
+        done_ = true;
+        ShowWindow(window_.get(), SW_HIDE);
+        PostMessageW(window_.get(), WM_NULL, 0, 0);
+    }
+
+    template <typename F>
+    void Guarded(F&& handler) {
+        try {
+            handler();
+        } catch (...) {
+            if (!error_) error_ = std::current_exception();
+            Finish();
+        }
+    }
+
+    frmmain& form_;
+    int dpi_ = 96;
+    UniqueFont font_;
+    UniqueIcon bigIcon_;
+    UniqueIcon smallIcon_;
+    UniqueWindow window_;  // last, so that it goes before the font and icons it uses
+    bool done_ = false;
+    std::exception_ptr error_;
+};
+
+LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    if (self == nullptr || message == WM_NCCREATE || message == WM_NCDESTROY) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->OnMessage(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+void Win32Presenter::ShowModal(frmmain& form) {
+    const ClassRegistration registration;
+    FormWindow window(form);
+    topwindow::SetTopWindow(window.Handle(), true);
+    window.RunModal();
+}
+
+}  // namespace win32
+
+FormPresenter& PlatformPresenter() {
+    static win32::Win32Presenter presenter;
+    return presenter;
+}
+
+}  // namespace tavrin::dialog

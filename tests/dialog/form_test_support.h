@@ -1,0 +1,128 @@
+#pragma once
+// Test doubles for the dialog cycle: an object whose properties are plain texts, and a presenter
+// that plays a scripted user instead of showing a window.
+
+#include "dialog/frmmain.h"
+#include "dialog/presenter.h"
+#include "plugin/object_access.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tavrin::dialog::testing {
+
+// The form's SSH side is never used by these tests.
+class NoSshFactory final : public ssh::ComponentFactory {
+public:
+    std::unique_ptr<ssh::SshObject> CreateSsh() override { throw std::logic_error("no SSH in dialog tests"); }
+    std::unique_ptr<ssh::KeyObject> CreateKeys() override { throw std::logic_error("no SSH in dialog tests"); }
+};
+
+// What the user sees of one control while the form is shown.
+struct ShownControl {
+    std::u16string text;
+    int listIndex = -1;
+    std::vector<std::u16string> items;
+    friend bool operator==(const ShownControl&, const ShownControl&) = default;
+};
+
+struct ShownForm {
+    std::u16string caption;
+    std::map<std::u16string, ShownControl> controls;  // by control name
+    friend bool operator==(const ShownForm&, const ShownForm&) = default;
+};
+
+inline ShownForm Snapshot(frmmain& form) {
+    ShownForm shown;
+    shown.caption = form.Caption();
+    for (const ControlLayout& layout : kFormLayout) {
+        Control& control = form.ControlAt(layout.tabIndex);
+        ShownControl& c = shown.controls[std::u16string(layout.name)];
+        c.text = control.Text();
+        if (control.Kind() == ControlKind::ComboBox) {
+            c.listIndex = control.ListIndex();
+            for (int i = 0; i < control.ListCount(); ++i) c.items.push_back(control.List(i));
+        }
+    }
+    return shown;
+}
+
+// Plays the user's part: runs its steps in order while the form is loaded. A showing must end
+// with the form unloaded; a script that leaves it open is a test failure (and is closed).
+class ScriptedPresenter final : public FormPresenter {
+public:
+    using Step = std::function<void(frmmain&)>;
+
+    void Script(std::vector<Step> steps) { steps_ = std::move(steps); }
+
+    void ShowModal(frmmain& form) override {
+        ++showings;
+        EXPECT_TRUE(form.IsLoaded()) << "a form is shown only when loaded";
+        EXPECT_TRUE(form.IsShown());
+        shown.push_back(Snapshot(form));
+        for (const Step& step : steps_) {
+            step(form);
+            if (!form.IsLoaded()) return;
+        }
+        ADD_FAILURE() << "the script ended with the form still open";
+        form.CloseBox();
+    }
+
+    int showings = 0;
+    std::vector<ShownForm> shown;                   // the form as each showing first showed it
+    std::vector<frmmain::OkOutcome> okOutcomes;     // of every PressOk
+
+    // Steps.
+    static Step Type(int tabIndex, std::u16string text) {
+        return [=](frmmain& f) { f.ControlAt(tabIndex).SetText(text); };
+    }
+    static Step Pick(int tabIndex, int listIndex) {
+        return [=](frmmain& f) { f.ControlAt(tabIndex).SetListIndex(listIndex); };
+    }
+    Step PressOk() {
+        return [this](frmmain& f) { okOutcomes.push_back(f.btOK_Click()); };
+    }
+    static Step Close() {
+        return [](frmmain& f) { f.CloseBox(); };
+    }
+
+private:
+    std::vector<Step> steps_;
+};
+
+// A plug-in object with text properties, counting its parameter puts.
+class TextObject final : public plugin::ObjectAccess {
+public:
+    explicit TextObject(std::u16string parameter = u"", std::u16string hostname = u"", std::u16string timeout = u"")
+        : parameter(std::move(parameter)), hostname(std::move(hostname)), timeout(std::move(timeout)),
+          form_(factory_, &presenter) {}
+
+    std::int16_t TimeoutAsInteger16() override { return 0; }
+    std::u16string TimeoutAsText() override { return timeout; }
+    std::u16string HostnameAsText() override { return hostname; }
+    std::u16string ParameterAsText() override { return parameter; }
+    void PutResult(const std::u16string&) override {}
+    void PutParameter(const std::u16string& text) override {
+        parameter = text;
+        ++parameterPuts;
+    }
+    frmmain& Form() override { return form_; }
+
+    std::u16string parameter;
+    std::u16string hostname;
+    std::u16string timeout;
+    int parameterPuts = 0;
+    ScriptedPresenter presenter;
+
+private:
+    NoSshFactory factory_;
+    frmmain form_;
+};
+
+}  // namespace tavrin::dialog::testing
