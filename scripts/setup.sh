@@ -13,6 +13,7 @@ packages=(
   libwine-dev wine wine64 wine32:i386
   xvfb xauth imagemagick x11-utils
   dpkg-dev procps psmisc
+  nsis zip unzip
 )
 
 need_update=0

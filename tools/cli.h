@@ -1,5 +1,7 @@
 #pragma once
-// The command line of tavrin-check, parsed into what one check needs.
+// The command line of tavrin-check, parsed into one of its three commands.
+
+#include "tools/operator_tools.h"
 
 #include <optional>
 #include <string>
@@ -14,10 +16,22 @@ struct CheckCommand {
     bool verbose = false;
 };
 
+struct DescribeCommand {
+    std::u16string parameter;
+    bool showPassword = false;
+};
+
+struct ComposeCommand {
+    ComposeRequest request;
+    std::optional<std::u16string> passwordFile;  // read the password from this file
+};
+
 struct ParsedCommandLine {
     std::optional<CheckCommand> check;
+    std::optional<DescribeCommand> describe;
+    std::optional<ComposeCommand> compose;
     bool help = false;
-    std::u16string error;  // a usage error when neither check nor help
+    std::u16string error;  // a usage error when no command was parsed
 };
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args);

@@ -5,6 +5,9 @@
 #include "tools/cli.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +40,20 @@ void WriteLine(std::FILE* to, std::u16string_view text) {
     std::fflush(to);
 }
 
+// The first line of a file, without its line end, as UTF-8.
+std::optional<std::u16string> ReadPasswordFile(const std::u16string& path) {
+#ifdef _WIN32
+    std::ifstream in(std::filesystem::path(reinterpret_cast<const wchar_t*>(path.c_str())), std::ios::binary);
+#else
+    std::ifstream in(tavrin::ToUtf8(path), std::ios::binary);
+#endif
+    if (!in) return std::nullopt;
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return tavrin::FromUtf8(line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +64,30 @@ int main(int argc, char** argv) {
     const auto parsed = tools::ParseCommandLine(Arguments(argc, argv));
     if (parsed.help) {
         std::fputs(tools::kUsage, stdout);
+        return tools::kExitUp;
+    }
+    if (parsed.describe) {
+        for (const auto& line : tools::Describe(parsed.describe->parameter, parsed.describe->showPassword)) {
+            WriteLine(stdout, line);
+        }
+        return tools::kExitUp;
+    }
+    if (parsed.compose) {
+        tools::ComposeRequest request = parsed.compose->request;
+        if (parsed.compose->passwordFile) {
+            const auto password = ReadPasswordFile(*parsed.compose->passwordFile);
+            if (!password) {
+                WriteLine(stderr, u"tavrin-check: cannot read the password file " + *parsed.compose->passwordFile);
+                return tools::kExitUsage;
+            }
+            request.password = *password;
+        }
+        const auto result = tools::Compose(request);
+        if (!result.parameter) {
+            WriteLine(stderr, u"tavrin-check: " + result.error);
+            return tools::kExitUsage;
+        }
+        WriteLine(stdout, *result.parameter);
         return tools::kExitUp;
     }
     if (!parsed.check) {

@@ -35,3 +35,27 @@ TEST(CommandLineTest, RefusesIncompleteOrUnknownArguments) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLineTest, ParsesDescribeAndCompose) {
+    const auto d = ParseCommandLine({u"describe", u"--parameter", u"#USR=a#", u"--show-password"});
+    ASSERT_TRUE(d.describe.has_value());
+    EXPECT_EQ(d.describe->parameter, u"#USR=a#");
+    EXPECT_TRUE(d.describe->showPassword);
+    EXPECT_FALSE(ParseCommandLine({u"describe"}).describe.has_value());
+
+    const auto c = ParseCommandLine({u"compose", u"--user", u"u", u"--password-file", u"/p", u"--command", u"ls",
+                                     u"--operator", u"less", u"--value", u"3", u"--return-data", u"always"});
+    ASSERT_TRUE(c.compose.has_value());
+    EXPECT_EQ(c.compose->request.user, u"u");
+    EXPECT_EQ(c.compose->passwordFile, std::optional<std::u16string>(u"/p"));
+    EXPECT_EQ(c.compose->request.comparison, u"less");
+    EXPECT_EQ(c.compose->request.returnData, u"always");
+    EXPECT_FALSE(ParseCommandLine({u"compose", u"--user", u"u"}).compose.has_value());
+    EXPECT_FALSE(
+        ParseCommandLine({u"compose", u"--user", u"u", u"--command", u"c", u"--password", u"p", u"--password-file", u"f"})
+            .compose.has_value());
+}
+
+}  // namespace
