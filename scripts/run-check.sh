@@ -18,8 +18,10 @@ cmake --build --preset win64 -j 2 --target comTavrin >"$work/build-win64.log" 2>
 fixture=$work/sshd
 bash tests/fixtures/sshd-fixture.sh start "$fixture" >/dev/null
 trap 'bash tests/fixtures/sshd-fixture.sh stop "$fixture" >/dev/null 2>&1 || true' EXIT
-# shellcheck disable=SC1090
-. "$fixture/env"
+# KEY=VALUE lines; values may hold blanks.
+while IFS='=' read -r key value; do
+  [ -n "$key" ] && printf -v "$key" '%s' "$value"
+done <"$fixture/env"
 echo "run-check: sshd on $SSHD_HOST:$SSHD_PORT, account $SSHD_USER"
 
 b64() { printf '%s' "$1" | base64 -w0; }
