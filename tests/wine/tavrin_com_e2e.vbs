@@ -1,0 +1,132 @@
+' The plug-in object against the test sshd (tests/fixtures/sshd-fixture.sh), as a host runs a
+' check: every verdict operator, the return-data modes, a wrong password, a refused connection.
+' The fixture's values come from the environment (run-vbscript.sh --env).
+Option Explicit
+
+Dim failures, passes, shell
+failures = 0
+passes = 0
+Set shell = CreateObject("WScript.Shell")
+
+' Wine's ExpandEnvironmentStrings keeps the terminating NUL in the text it returns.
+Function Fixture(name)
+    Fixture = Replace(shell.ExpandEnvironmentStrings("%" & name & "%"), Chr(0), "")
+    If Fixture = "%" & name & "%" Then
+        WScript.Echo "FAIL: the fixture value " & name & " is not set"
+        WScript.Quit 1
+    End If
+End Function
+
+Sub CheckSame(name, expected, actual)
+    If VarType(expected) = VarType(actual) Then
+        If expected = actual Then
+            passes = passes + 1
+            Exit Sub
+        End If
+    End If
+    failures = failures + 1
+    WScript.Echo "FAIL: " & name & ": expected [" & expected & "] (" & TypeName(expected) & _
+        "), got [" & actual & "] (" & TypeName(actual) & ")"
+End Sub
+
+Sub CheckTrue(name, condition, detail)
+    If condition Then
+        passes = passes + 1
+    Else
+        failures = failures + 1
+        WScript.Echo "FAIL: " & name & ": " & detail
+    End If
+End Sub
+
+' Base64 of an ASCII text, as the parameter string carries the password and the command.
+Function Base64(text)
+    Const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+    Dim i, a, b, c, result
+    result = ""
+    For i = 1 To Len(text) Step 3
+        a = Asc(Mid(text, i, 1))
+        b = -1
+        c = -1
+        If i + 1 <= Len(text) Then b = Asc(Mid(text, i + 1, 1))
+        If i + 2 <= Len(text) Then c = Asc(Mid(text, i + 2, 1))
+        result = result & Mid(digits, (a \ 4) + 1, 1)
+        If b < 0 Then
+            result = result & Mid(digits, (a And 3) * 16 + 1, 1) & "=="
+        ElseIf c < 0 Then
+            result = result & Mid(digits, (a And 3) * 16 + (b \ 16) + 1, 1) & _
+                Mid(digits, (b And 15) * 4 + 1, 1) & "="
+        Else
+            result = result & Mid(digits, (a And 3) * 16 + (b \ 16) + 1, 1) & _
+                Mid(digits, (b And 15) * 4 + (c \ 64) + 1, 1) & Mid(digits, (c And 63) + 1, 1)
+        End If
+    Next
+    Base64 = result
+End Function
+
+' Line ends shown as \r and \n, for the log.
+Function Visible(text)
+    Visible = Replace(Replace(text, Chr(13), "\r"), Chr(10), "\n")
+End Function
+
+CheckSame "Base64 of df -k", "ZGYgLWs=", Base64("df -k")
+
+Function Parameter(password, port, command, operator, value, mode)
+    Parameter = "#ENC=T#USR=" & Fixture("SSHD_USER") & "#PWD=" & Base64(password) & "#PROTO=2#PORT=" & port & _
+        "#KEYF=#KEYT=RSA#CMD=" & Base64(command) & "#CCO=" & operator & "#CON=" & value & "#RRE=" & mode & "#"
+End Function
+
+' One check as the host makes it; returns the result text, checks the verdict.
+Function RunCheck(name, parameterString, expectedUp)
+    Dim check, up
+    Set check = CreateObject("comTavrin.TavrinCom")
+    check.sa_hostname = Fixture("SSHD_HOST")
+    check.sa_timeout = 10
+    check.sa_parameter = parameterString
+    up = check.sa_docheck
+    CheckSame name & ": verdict", expectedUp, up
+    CheckSame name & ": result is text", vbString, VarType(check.sa_result)
+    RunCheck = check.sa_result
+End Function
+
+Dim port, password, lf, text
+port = Fixture("SSHD_PORT")
+password = Fixture("SSHD_PASSWORD")
+lf = Chr(10)
+
+' --- The verdict operators and return-data modes on real command output.
+CheckSame "contains", "Output contains tavrin-ok", _
+    RunCheck("contains", Parameter(password, port, "echo tavrin-ok", "CON", "tavrin-ok", "NO"), True)
+CheckSame "contains, missing, output when down", "Output doesn't contain crond(tavrin-ok" & lf & ")", _
+    RunCheck("contains missing", Parameter(password, port, "echo tavrin-ok", "CON", "crond", "YED"), False)
+CheckSame "does not contain, output always", "Output doesn't contain crond(tavrin-ok" & lf & ")", _
+    RunCheck("not contains", Parameter(password, port, "echo tavrin-ok", "NCO", "crond", "YEA"), True)
+CheckSame "does not contain, but does", "Output contains tavrin", _
+    RunCheck("not contains found", Parameter(password, port, "echo tavrin-ok", "NCO", "tavrin", "NO"), False)
+CheckSame "less than", "Output is less then 10 (5)", _
+    RunCheck("less", Parameter(password, port, "echo 5", "LT", "10", "NO"), True)
+CheckSame "greater than, not", "Output is not greater then 1 (.52)(0.52" & lf & ")", _
+    RunCheck("greater", Parameter(password, port, "echo 0.52", "GT", "1", "YED"), False)
+CheckSame "greater than, two lines", "Output is greater then 1000 (1234)", _
+    RunCheck("greater lines", Parameter(password, port, "printf '12\n34\n'", "GT", "1000", "NO"), True)
+CheckSame "no operator: the output", "hello", _
+    RunCheck("no operator", Parameter(password, port, "printf hello", "", "x", "YEA"), True)
+CheckSame "standard error is output too", "Output contains on-stderr", _
+    RunCheck("stderr", Parameter(password, port, "echo on-stderr 1>&2", "CON", "on-stderr", "NO"), True)
+
+' --- Failed connections report DOWN with the run's error text, without the "ERR: " frame.
+text = RunCheck("wrong password", Parameter("not-the-password", port, "echo x", "CON", "x", "NO"), False)
+WScript.Echo "wrong password: " & Visible(text)
+CheckTrue "wrong password: the run's error text", Left(text, 5) <> "ERR: " And InStr(text, "password") > 0 And _
+    InStr(text, port) > 0, "got [" & Visible(text) & "]"
+text = RunCheck("refused", Parameter(password, 1, "echo x", "CON", "x", "NO"), False)
+WScript.Echo "refused: " & Visible(text)
+CheckTrue "refused: the run's error text", Left(text, 5) <> "ERR: " And InStr(text, "refused") > 0, _
+    "got [" & Visible(text) & "]"
+
+WScript.Echo passes & " checks passed, " & failures & " failed"
+If failures = 0 Then
+    WScript.Echo "RESULT: PASS"
+    WScript.Quit 0
+End If
+WScript.Echo "RESULT: FAIL"
+WScript.Quit 1
