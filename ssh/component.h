@@ -36,6 +36,20 @@ inline constexpr std::int32_t kKeyTypeRsa = 0;
 inline constexpr std::int32_t kKeyTypeDsa = 1;
 // Result kind of Read: text.
 inline constexpr std::int32_t kReadAsText = 8;
+// Largest count of one Received event (its count is a 16-bit integer).
+inline constexpr std::int16_t kMaxReceivedCount = 32767;
+
+// ErrorCode of a failed Connected event: what failed.
+inline constexpr std::int16_t kErrorLookup = 1;         // the host name could not be resolved
+inline constexpr std::int16_t kErrorConnect = 2;        // no TCP connection
+inline constexpr std::int16_t kErrorTimeout = 3;        // the run's time-out passed
+inline constexpr std::int16_t kErrorProtocol = 4;       // banner, key exchange, algorithms
+inline constexpr std::int16_t kErrorHostKey = 5;        // the host key was refused
+inline constexpr std::int16_t kErrorAuthentication = 6; // the login was refused
+inline constexpr std::int16_t kErrorCommand = 7;        // the command could not be started
+inline constexpr std::int16_t kErrorOutputLimit = 8;    // the command printed too much
+inline constexpr std::int16_t kErrorUnsupported = 9;    // SSH protocol 1
+inline constexpr std::int16_t kErrorInternal = 10;
 
 class SshObject {
 public:

@@ -1,0 +1,99 @@
+#include "ssh/remote_run.h"
+
+#include "common/automation_error.h"
+#include "ssh/records.h"
+
+namespace tavrin::ssh {
+
+namespace {
+
+std::int32_t ProtocolCode(const std::u16string& protocol) {
+    if (protocol == u"1") return kProtocolSsh1;
+    if (protocol == u"2") return kProtocolSsh2;
+    return kProtocolAuto;  // "A" and any other text
+}
+
+std::int32_t KeyTypeCode(const std::u16string& keyType) {
+    return keyType == u"DSA" ? kKeyTypeDsa : kKeyTypeRsa;  // "RSA" and any other text
+}
+
+}  // namespace
+
+RemoteCommandRun::RemoteCommandRun(ComponentFactory& factory) : factory_(factory) {}
+
+RemoteCommandRun::~RemoteCommandRun() {
+    if (Ssh) Ssh->SetEventSink(nullptr);
+}
+
+void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
+    // 1. The argument's default; nothing else uses it.
+    if (!MountName || *MountName == u"-1") MountName = std::u16string();
+
+    const modTavrin::ConnectionSettings& settings = modTavrin::Settings();
+    modTavrin::RunOutcome& outcome = modTavrin::Outcome();
+
+    // 2. A fresh SSH object, whose events come here from now on, and a fresh key object. The
+    // previous instances are released as they are replaced.
+    std::unique_ptr<SshObject> ssh = factory_.CreateSsh();
+    if (Ssh) Ssh->SetEventSink(nullptr);
+    Ssh = std::move(ssh);
+    Ssh->SetEventSink(this);
+    SshKeys = factory_.CreateKeys();
+
+    // 3. and 5. The component's two further settings (-1 first, 200 after the host name) have
+    // no counterpart in the libssh layer: its options are all set by the component itself.
+    // 4.
+    Ssh->SetHostName(settings.hostName);
+    // 6. The port as it is; step 12 sets it again.
+    Ssh->SetPort(settings.port);
+    // 7., 8.
+    Ssh->SetUserName(settings.userName);
+    Ssh->SetPassword(settings.password);
+    // 9. The key file, with the password as its pass phrase when there is one.
+    if (!settings.keyFile.empty()) {
+        if (settings.password.empty()) {
+            SshKeys->LoadKeyFile(settings.keyFile, std::nullopt);
+        } else {
+            SshKeys->LoadKeyFile(settings.keyFile, settings.password);
+        }
+        Ssh->SetAuthenticationMethod(kAuthPublicKey);
+        Ssh->SetKey(SshKeys->KeyOfType(KeyTypeCode(settings.keyType)));
+    }
+    // 10. to 13.
+    Ssh->SetCommand(settings.command);
+    Ssh->SetProtocol(ProtocolCode(settings.protocol));
+    Ssh->SetPort(settings.port == 0 ? 22 : settings.port);
+    Ssh->SetTimeout(settings.timeout);
+
+    // 14.
+    outcome.completionFlag = 0;
+    outcome.errorText.clear();
+    // 15. to 17. Only the connect call's failure is caught.
+    try {
+        Ssh->Connect();
+    } catch (const AutomationError& e) {
+        outcome.errorText = e.description();
+        outcome.completionFlag = -1;
+    }
+}
+
+void RemoteCommandRun::Connected(std::int16_t ErrorCode, const std::u16string& ErrorText) {
+    if (ErrorCode != 0) modTavrin::Outcome().errorText = ErrorText;
+}
+
+void RemoteCommandRun::CryptoInformation(const std::u16string&, const std::u16string&, const std::u16string&,
+                                         const std::u16string&, const std::u16string&, bool&) {}
+
+void RemoteCommandRun::HostFingerprint(const std::u16string&, bool&) {}
+
+void RemoteCommandRun::Received(std::int16_t ByteCount) {
+    if (!Ssh) return;
+    modTavrin::Outcome().collectedOutput += Ssh->Read(ByteCount, kReadAsText);
+}
+
+void RemoteCommandRun::Disconnected() {
+    modTavrin::DebugTrace(u"Disconnected from SSH server");
+    modTavrin::Outcome().completionFlag = -1;
+}
+
+}  // namespace tavrin::ssh

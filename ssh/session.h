@@ -1,0 +1,60 @@
+#pragma once
+// One SSH session of a run, on the SSH object's worker thread: name lookup, TCP connect, key
+// exchange, host key check, authentication, the command and its output, all under one
+// deadline, then teardown in reverse order. It reaches the SSH object only through
+// SessionSink.
+
+#include "ssh/key_store.h"
+#include "ssh/net.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavrin::ssh {
+
+struct SessionRequest {
+    std::string host;  // UTF-8
+    int port = 22;
+    std::string user;
+    std::string password;
+    std::shared_ptr<const LoadedKey> key;  // set: public key authentication with it
+    std::string command;
+    std::chrono::seconds timeout{60};
+    std::string knownHostsFile;        // as libssh opens it
+    std::string noGlobalKnownHosts;    // a path that does not exist
+    std::u16string knownHostsForText;  // the same file, for messages
+};
+
+// What the session needs of its SSH object. Called on the worker thread.
+class SessionSink {
+public:
+    virtual ~SessionSink() = default;
+    // Raised when the SSH object goes away; the session then ends as soon as it can.
+    virtual const std::atomic<bool>& CancelFlag() const = 0;
+    virtual void Connected(std::int16_t code, const std::u16string& text) = 0;
+    // Round trips to the owner's handlers: the answer, or nothing when the deadline passed or
+    // the run was cancelled first.
+    virtual std::optional<bool> CryptoInformation(const std::u16string& protocol, const std::u16string& remoteName,
+                                                  const std::u16string& scCipher, const std::u16string& csCipher,
+                                                  const std::u16string& keys, bool proposed,
+                                                  net::Clock::time_point deadline) = 0;
+    virtual std::optional<bool> HostFingerprint(const std::u16string& fingerprint, bool proposed,
+                                                net::Clock::time_point deadline) = 0;
+    // The output buffer: whether it takes more now, waiting until it does, and a piece of text.
+    virtual bool HasRoom() = 0;
+    virtual void WaitForRoom(net::Clock::time_point until) = 0;
+    virtual void Output(std::u16string&& text) = 0;
+    virtual void Disconnected() = 0;
+};
+
+// The most output one run collects, in bytes as the command prints them.
+inline constexpr std::uint64_t kOutputLimitBytes = 64ull * 1024 * 1024;
+
+// Runs the whole session; ends with Disconnected (unless cancelled). Never throws.
+void RunSession(const SessionRequest& request, SessionSink& sink);
+
+}  // namespace tavrin::ssh

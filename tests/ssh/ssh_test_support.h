@@ -1,0 +1,68 @@
+#pragma once
+// What the SSH tests share: the test sshd's data (tests/fixtures/sshd-fixture.sh), a run of the
+// remote command run driven like the check run drives it, and fault servers on 127.0.0.1.
+
+#include "ssh/records.h"
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tavrin::testing {
+
+// The fixture's env file as KEY=VALUE pairs; paths already in this platform's form
+// (under Wine, Z:\ and backslashes). Empty when the file cannot be read.
+const std::map<std::string, std::string>& FixtureEnv();
+// One value; fails the current test when it is missing.
+std::string Fixture(const std::string& key);
+std::u16string FixtureU(const std::string& key);
+// A Linux path as this platform names it.
+std::string HostPath(const std::string& linuxPath);
+// A directory for the current test's files (created empty).
+std::string ScratchDir();
+
+struct RunResult {
+    bool completed = false;  // the completion flag was raised within the bound
+    std::u16string output;
+    std::u16string error;
+    double seconds = 0;      // from Get_mount_list until the flag was raised
+    int disconnectTraces = 0;
+};
+
+// The settings of a password login at the fixture's main server, running `command`.
+modTavrin::ConnectionSettings PasswordSettings(const std::u16string& command, std::int16_t timeout = 10);
+
+// Fills this thread's settings, clears the collected output, calls Get_mount_list and pumps
+// until the completion flag is raised or `bound` has passed.
+RunResult RunRemote(const modTavrin::ConnectionSettings& settings,
+                    std::chrono::milliseconds bound = std::chrono::seconds(30));
+
+// Pumps this thread's queue for a while (events that come late).
+void PumpFor(std::chrono::milliseconds time);
+
+// A TCP server on 127.0.0.1 that misbehaves in one way.
+class FaultServer {
+public:
+    enum class Mode { kSilent, kCloseAtOnce, kStallAfterBanner };
+    explicit FaultServer(Mode mode);
+    ~FaultServer();
+    FaultServer(const FaultServer&) = delete;
+    FaultServer& operator=(const FaultServer&) = delete;
+    int Port() const { return port_; }
+    int Accepted() const { return accepted_; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    int port_ = 0;
+    std::atomic<int> accepted_{0};
+};
+
+// A port on 127.0.0.1 on which nothing listens (found free a moment ago).
+int ClosedPort();
+
+}  // namespace tavrin::testing
