@@ -1,5 +1,7 @@
 #include "plugin/com/tavrin_com.h"
 
+#include <wrl/client.h>
+
 #include "dialog/show_gui.h"
 #include "plugin/check_run.h"
 #include "plugin/com/error_info.h"
@@ -104,6 +106,9 @@ HRESULT STDMETHODCALLTYPE TavrinCom::Invoke(DISPID id, REFIID riid, LCID, WORD f
 HRESULT STDMETHODCALLTYPE TavrinCom::sa_docheck(VARIANT_BOOL* result) {
     if (result == nullptr) return E_POINTER;
     *result = VARIANT_FALSE;
+    // The wait pumps the thread's messages, and a host may release its last reference from
+    // inside them: the object stays alive until the call is over.
+    const Microsoft::WRL::ComPtr<TavrinCom> keepAlive(this);
     return Guarded(IID__TavrinCom, [&] {
         *result = plugin::sa_docheck(*this) ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
@@ -111,6 +116,7 @@ HRESULT STDMETHODCALLTYPE TavrinCom::sa_docheck(VARIANT_BOOL* result) {
 }
 
 HRESULT STDMETHODCALLTYPE TavrinCom::sa_showGUI() {
+    const Microsoft::WRL::ComPtr<TavrinCom> keepAlive(this);  // as in sa_docheck: the dialog pumps too
     return Guarded(IID__TavrinCom, [&] {
         dialog::sa_showGUI(*this);
         return S_OK;

@@ -5,6 +5,7 @@
 #include "tests/wine/com_test_support.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <atomic>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace tavrin::comtest {
@@ -713,6 +716,75 @@ TEST(Lifetime, TenThousandCreateReleaseCyclesDoNotGrow) {
     EXPECT_LT(growth, 256 * 1024);
     EXPECT_LE(after.handles, before.handles + 2);
     EXPECT_EQ(S_FALSE, Dll().CanUnloadNow()) << "the factory is still held";
+}
+
+
+// A host may release its last reference from inside the messages that the check's wait pumps
+// (here a thread timer). The object must live until sa_docheck returns, and the check must
+// still end by its time-out.
+_TavrinCom* objectToRelease = nullptr;
+
+void CALLBACK ReleaseFromTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    if (objectToRelease != nullptr) std::exchange(objectToRelease, nullptr)->Release();
+}
+
+TEST(Lifetime, ReleasedDuringTheWaitTheCheckStillEnds) {
+    WSADATA wsa{};
+    ASSERT_EQ(0, ::WSAStartup(MAKEWORD(2, 2), &wsa));
+    // A listener that takes connections into its backlog and never says a word.
+    const SOCKET silent = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(INVALID_SOCKET, silent);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // The port field is a 16-bit signed number: stay below 32768.
+    bool bound = false;
+    for (u_short p = 21000; p < 21400 && !bound; ++p) {
+        address.sin_port = htons(p);
+        bound = ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ASSERT_TRUE(bound);
+    ASSERT_EQ(0, ::listen(silent, 4));
+    const std::wstring port = std::to_wstring(ntohs(address.sin_port));
+
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 200 && !done; ++i) ::Sleep(100);
+        if (!done) {
+            std::fprintf(stderr, "sa_docheck did not return 20 s after its object was released\n");
+            std::fflush(stderr);
+            ::TerminateProcess(::GetCurrentProcess(), 3);
+        }
+    });
+
+    ComPtr<_TavrinCom> object = Dll().CreateObject();
+    ASSERT_TRUE(object);
+    TestVariant host, timeout, parameter;
+    SetText(host.v, L"127.0.0.1");
+    timeout.v.vt = VT_I2;
+    timeout.v.iVal = 2;
+    SetText(parameter.v, (L"#USR=u#PWD=cA==#PORT=" + port + L"#CMD=ZWNobyBvaw==#").c_str());
+    ASSERT_EQ(S_OK, object->put_sa_hostname(host.v));
+    ASSERT_EQ(S_OK, object->put_sa_timeout(timeout.v));
+    ASSERT_EQ(S_OK, object->put_sa_parameter(parameter.v));
+
+    _TavrinCom* raw = object.Detach();
+    objectToRelease = raw;
+    ASSERT_NE(0u, ::SetTimer(nullptr, 0, 300, &ReleaseFromTimer));
+    VARIANT_BOOL up = VARIANT_TRUE;
+    const DWORD started = ::GetTickCount();
+    const HRESULT hr = raw->sa_docheck(&up);
+    const DWORD took = ::GetTickCount() - started;
+    done = true;
+    watchdog.join();
+    ::closesocket(silent);
+    ::WSACleanup();
+
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(VARIANT_FALSE, up);
+    EXPECT_EQ(nullptr, objectToRelease) << "the timer never ran during the wait";
+    EXPECT_LT(took, 4000u);
 }
 
 }  // namespace
