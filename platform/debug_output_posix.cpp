@@ -1,22 +1,9 @@
-// Debug output on Linux: there is no system debug output, so texts go to the installed sink.
+// Debug output on Linux: there is no system debug output; texts reach only the installed sink.
 
-#include "platform/debug_output.h"
-
-#include <utility>
+#include <string_view>
 
 namespace tavrin::platform {
 
-namespace {
-DebugSink& Sink() {
-    static DebugSink sink;
-    return sink;
-}
-}  // namespace
-
-void WriteDebugOutput(std::u16string_view text) {
-    if (const DebugSink& sink = Sink()) sink(text);
-}
-
-DebugSink SetDebugSink(DebugSink sink) { return std::exchange(Sink(), std::move(sink)); }
+void WriteSystemDebugOutput(std::u16string_view) {}
 
 }  // namespace tavrin::platform
