@@ -75,6 +75,7 @@ phase "win64: tests under Wine" ctest_counted build/win64
 if [ "${TAVRIN_SKIP_WIN32:-0}" != 1 ]; then
   phase "win32: build" build win32
   phase "win32: tests under Wine" ctest_counted build/win32
+  phase "release: installer and zip under Wine" bash tests/installer/test-installer.sh
 fi
 
 echo
