@@ -4,11 +4,12 @@
 // pump.
 
 #include "platform/message_queue.h"
+#include "platform/per_thread.h"
+#include "platform/task_list.h"
 
 #include <windows.h>
 
 #include <cwchar>
-#include <deque>
 #include <mutex>
 #include <utility>
 
@@ -64,40 +65,25 @@ public:
     ThreadQueue& operator=(const ThreadQueue&) = delete;
 
     bool Post(std::function<void()> task) {
-        std::lock_guard lock(mutex_);
-        if (closed_ || !window_) return false;
-        tasks_.push_back(std::move(task));
-        if (!PostMessageW(window_.get(), kRunTask, 0, 0)) {
-            tasks_.pop_back();
-            return false;
-        }
-        return true;
+        return tasks_.Push(std::move(task), [this] {
+            return window_ && PostMessageW(window_.get(), kRunTask, 0, 0) != 0;
+        });
     }
 
-    bool Take(std::function<void()>& task) {
-        std::lock_guard lock(mutex_);
-        if (tasks_.empty()) return false;
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-        return true;
-    }
+    bool Take(std::function<void()>& task) { return tasks_.Take(task); }
 
-    // The thread ends: later posts are dropped. The window is not destroyed here: this runs
-    // during the thread's exit, after the window manager has let go of the thread, and
-    // Windows destroys the windows of an ending thread itself.
+    // The thread ends: later posts are dropped. Once the list is closed no post touches the
+    // window any more. The window is not destroyed here: this runs during the thread's exit,
+    // after the window manager has let go of the thread, and Windows destroys the windows of
+    // an ending thread itself.
     void Close() {
-        std::deque<std::function<void()>> dropped;
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        dropped.swap(tasks_);
+        tasks_.Close();
         (void)window_.release();
     }
 
 private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> tasks_;
+    TaskList tasks_;
     WindowOwner window_;
-    bool closed_ = false;
 };
 
 namespace {
@@ -118,10 +104,8 @@ LRESULT CALLBACK QueueWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Owns a thread's queue and closes it when the thread ends. The owners live in a fiber-local
-// storage slot whose callback runs at the end of each thread: MinGW-w64's thread_local objects
-// are destroyed only after their storage has been freed. The module is pinned once the slot
-// exists, so that neither the callback nor the window procedure can be unloaded under a thread.
+// Owns a thread's queue and closes it when the thread ends (see platform/per_thread.h for
+// why this is not thread_local).
 struct ThreadQueueOwner {
     std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
     ThreadQueueOwner() = default;
@@ -130,31 +114,7 @@ struct ThreadQueueOwner {
     ~ThreadQueueOwner() { queue->Close(); }
 };
 
-void NTAPI FreeOwner(PVOID owner) { delete static_cast<ThreadQueueOwner*>(owner); }
-
-DWORD OwnerSlot() {
-    static const DWORD slot = [] {
-        HMODULE pinned = nullptr;
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           reinterpret_cast<LPCWSTR>(&FreeOwner), &pinned);
-        return FlsAlloc(&FreeOwner);
-    }();
-    return slot;
-}
-
-std::shared_ptr<ThreadQueue> ThisThreadsQueue() {
-    const DWORD slot = OwnerSlot();
-    if (slot == FLS_OUT_OF_INDEXES) {
-        // No slot to be had: the thread's queue is kept for the life of the process.
-        thread_local ThreadQueueOwner* leaked = nullptr;
-        if (leaked == nullptr) leaked = new ThreadQueueOwner();
-        return leaked->queue;
-    }
-    if (void* existing = FlsGetValue(slot)) return static_cast<ThreadQueueOwner*>(existing)->queue;
-    auto made = std::make_unique<ThreadQueueOwner>();
-    FlsSetValue(slot, made.get());
-    return made.release()->queue;
-}
+const std::shared_ptr<ThreadQueue>& ThisThreadsQueue() { return PerThread<ThreadQueueOwner>().queue; }
 
 }  // namespace
 
