@@ -47,7 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"return mode", ReturnModeIndexForCode, u"YEA", 2},
         CodeCase{"return mode", ReturnModeIndexForCode, u"yes", 0},
         CodeCase{"return mode", ReturnModeIndexForCode, u"yea", 0},
-        CodeCase{"return mode", ReturnModeIndexForCode, u"", 0}));
+        CodeCase{"return mode", ReturnModeIndexForCode, u"", 0}),
+    [](const auto& info) {
+        std::string name = info.param.list;
+        for (char& c : name) c = c == ' ' ? '_' : c;
+        return name + "_" + std::to_string(info.index);
+    });
 
 TEST(IndexToCode, EachListWritesItsCodesAndItsCodeForNoSelection) {
     const struct {
