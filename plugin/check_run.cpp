@@ -49,7 +49,8 @@ Verdict Check(ObjectAccess& object) {
     settings.timeout = object.TimeoutAsInteger16();
     settings.hostName = object.HostnameAsText();
 
-    const auto field = [&](std::u16string_view key) { return Generic::GetField(object.ParameterAsText(), key); };
+    const std::u16string parameters = object.ParameterAsText();
+    const auto field = [&](std::u16string_view key) { return Generic::GetField(parameters, key); };
     settings.userName = field(u"USR");
     settings.password = modTavrin::DecodeText(field(u"PWD"));
     settings.protocol = field(u"PROTO");
