@@ -1,0 +1,87 @@
+#pragma once
+// What the two benchmark hosts share: their command line, the parameter string they build,
+// the process's CPU time, memory and handle counts, and the measurements themselves, each
+// over a Checker that runs one check the way the host runs it (the COM object under Wine,
+// the portable object natively). bench/bench.py starts the hosts and reads the "@bench" lines
+// they print (one JSON object each).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrin::bench {
+
+struct Options {
+    std::string mode = "checks";  // checks, soak, wait, throughput, concurrency, once
+    std::string label;
+    std::u16string host = u"127.0.0.1";
+    int port = 22;
+    std::u16string user;
+    std::u16string password;
+    std::u16string keyFile;  // empty: password login
+    int timeout = 10;
+    std::u16string command = u"echo ok";
+    std::u16string cco = u"CON";
+    std::u16string con = u"ok";
+    std::u16string rre = u"NO";
+    int count = 30;
+    int warmup = 3;
+    int threads = 8;
+    std::u16string knownHostsDir;  // DIR/.ssh/known_hosts is the file the checks use
+    std::uint64_t bytes = 0;       // throughput: how much the command prints
+    // Pause at the measurement's edges: print a "sync" record and wait for a line on standard
+    // input, so that bench/bench.py can sample the process (and Wine's server) from outside.
+    bool sync = false;
+};
+
+// Parses the arguments after the program's name; prints the reason and returns nothing when
+// they are not understood.
+std::optional<Options> ParseOptions(const std::vector<std::u16string>& args);
+
+// The arguments of this process, Windows' own command line included.
+std::vector<std::u16string> ProgramArguments(int argc, char** argv);
+
+std::u16string Base64(const std::u16string& text);
+// The parameter string of a check with these options, running `command`.
+std::u16string Parameter(const Options& options, const std::u16string& command);
+
+// One plug-in object, used on the thread that created it.
+class Checker {
+public:
+    virtual ~Checker() = default;
+    // Sets the object's host name, time-out and parameter, runs sa_docheck and reads sa_result.
+    virtual bool Check(const std::u16string& host, int timeout, const std::u16string& parameter,
+                       std::u16string& result) = 0;
+};
+// Makes a checker for the calling thread (with its apartment, where the platform has one).
+using CheckerFactory = std::function<std::unique_ptr<Checker>()>;
+
+// What the process holds at one moment. Values that the platform does not report are -1.
+struct ProcessState {
+    double cpuSeconds = 0;           // user and kernel time of the whole process so far
+    std::int64_t rssBytes = -1;      // resident set (Linux VmRSS)
+    std::int64_t peakRssBytes = -1;  // its peak (Linux VmHWM / ru_maxrss)
+    std::int64_t workingSet = -1;    // Windows: WorkingSetSize
+    std::int64_t peakWorkingSet = -1;
+    std::int64_t pagefile = -1;      // Windows: PagefileUsage (private committed bytes)
+    std::int64_t peakPagefile = -1;
+    std::int64_t handles = -1;       // Windows: GetProcessHandleCount
+    std::int64_t freshHandle = -1;   // Windows: the value a new handle gets (grows with leaks)
+    std::int64_t systemListHandles = -1;  // Windows: this process's entries in the system handle list
+    // Linux only (under Wine, bench/bench.py reads the process's /proc from outside).
+    std::int64_t fds = -1;           // open descriptors (/proc/self/fd)
+    std::int64_t threads = -1;       // /proc/self/status Threads
+    std::int64_t voluntarySwitches = -1;  // Linux: context switches of the process (sleeps)
+};
+
+ProcessState Sample();
+// The calling thread's way to tell the known_hosts file to the plug-in (set by each host).
+using KnownHostsSetter = std::function<void(const std::u16string& directory)>;
+
+// Runs the measurement that options.mode names and prints its figures; returns the exit code.
+int RunMode(const Options& options, const CheckerFactory& factory, const KnownHostsSetter& setKnownHosts);
+
+}  // namespace tavrin::bench

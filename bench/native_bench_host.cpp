@@ -1,0 +1,47 @@
+// The benchmark host over the portable plug-in object: many checks in one process, the way a
+// monitoring host runs them, without COM. Natively on Linux (and, built for Windows, as a
+// plain Windows program).
+//   tavrin-bench-native --mode checks|soak|wait|throughput|concurrency|once [options]
+// The options are those of bench/bench_support.cpp; bench/run.sh passes them.
+
+#include "bench/bench_support.h"
+#include "plugin/host_value.h"
+#include "plugin/portable_object.h"
+#include "ssh/libssh_component.h"
+
+#include <cstdint>
+
+namespace {
+
+class PortableChecker final : public tavrin::bench::Checker {
+public:
+    bool Check(const std::u16string& host, int timeout, const std::u16string& parameter,
+               std::u16string& result) override {
+        object_.sa_hostname = host;
+        object_.sa_timeout = static_cast<std::int32_t>(timeout);
+        object_.sa_parameter = parameter;
+        const bool up = object_.sa_docheck();
+        result = tavrin::plugin::ToText(object_.sa_result);
+        return up;
+    }
+
+private:
+    tavrin::plugin::PortableObject object_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tavrin;
+    const auto options = bench::ParseOptions(bench::ProgramArguments(argc, argv));
+    if (!options) return 3;
+    return bench::RunMode(
+        *options, [] { return std::make_unique<PortableChecker>(); },
+        [](const std::u16string& directory) {
+#if defined(_WIN32)
+            ssh::SetKnownHostsFileForTesting(directory + u"\\.ssh\\known_hosts");
+#else
+            ssh::SetKnownHostsFileForTesting(directory + u"/.ssh/known_hosts");
+#endif
+        });
+}
