@@ -61,6 +61,7 @@ Verdict Check(ObjectAccess& object) {
     const std::u16string comparisonOperator = field(u"CCO");
     const std::u16string comparisonValue = field(u"CON");
     const std::u16string returnDataMode = field(u"RRE");
+    settings.hostKeyPins = field(u"HFP");
 
     if (settings.userName.empty()) return {false, u"ERR: can't connect to an SSH server without a USERNAME"};
     if (settings.password.empty() && settings.keyFile.empty()) {

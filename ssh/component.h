@@ -65,6 +65,9 @@ public:
     virtual void SetCommand(const std::u16string& command) = 0;
     virtual void SetProtocol(std::int32_t code) = 0;
     virtual void SetTimeout(std::int16_t seconds) = 0;
+    // Pinned host keys (the HFP field's text, see ssh/host_key_pins.h): only these keys are
+    // accepted and known_hosts is not read. Throws when the text is malformed.
+    virtual void SetHostKeyPins(const std::u16string& pins) = 0;
     // Starts the connection and returns; the session runs on a worker thread.
     virtual void Connect() = 0;
     // Takes up to `count` UTF-16 units of the output that has arrived.

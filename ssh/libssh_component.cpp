@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "platform/message_queue.h"
 #include "ssh/component.h"
+#include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
 #include "ssh/library.h"
 #include "ssh/session.h"
@@ -282,6 +283,11 @@ public:
         protocol_ = code;
     }
     void SetTimeout(std::int16_t seconds) override { timeout_ = seconds; }
+    void SetHostKeyPins(const std::u16string& text) override {
+        HostKeyPins pins = ParseHostKeyPins(text);
+        if (!pins.ok()) throw errors::ComponentFailure(pins.error);
+        pins_ = std::move(pins.fingerprints);
+    }
 
     void Connect() override {
         if (started_) throw errors::ComponentFailure(u"This SSH object has already connected once");
@@ -311,6 +317,7 @@ public:
         if (publicKey) request.key = key_;
         request.command = ToUtf8(command_);
         request.timeout = timeout_ > 0 ? std::chrono::seconds(timeout_) : kDefaultTimeout;
+        request.hostKeyPins = pins_;
         request.knownHostsForText = KnownHostsFile();
         request.knownHostsFile = LibsshPath(request.knownHostsForText);
         request.noGlobalKnownHosts = NoSuchFile(request.knownHostsFile);
@@ -355,6 +362,7 @@ private:
     std::u16string command_;
     std::int32_t protocol_ = kProtocolAuto;
     std::int16_t timeout_ = 0;
+    std::vector<std::u16string> pins_;
     bool started_ = false;
     std::thread worker_;
 };

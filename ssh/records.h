@@ -18,6 +18,7 @@ struct ConnectionSettings {
     std::u16string keyType;
     std::u16string command;
     std::int16_t timeout = 0;
+    std::u16string hostKeyPins;  // the HFP field as found; empty: known_hosts decides
 };
 
 struct RunOutcome {

@@ -64,6 +64,8 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
     Ssh->SetProtocol(ProtocolCode(settings.protocol));
     Ssh->SetPort(settings.port == 0 ? 22 : settings.port);
     Ssh->SetTimeout(settings.timeout);
+    // Pinned host keys, when the string has them.
+    if (!settings.hostKeyPins.empty()) Ssh->SetHostKeyPins(settings.hostKeyPins);
 
     // 14.
     outcome.completionFlag = 0;

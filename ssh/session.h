@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrin::ssh {
 
@@ -27,6 +28,9 @@ struct SessionRequest {
     std::string knownHostsFile;        // as libssh opens it
     std::string noGlobalKnownHosts;    // a path that does not exist
     std::u16string knownHostsForText;  // the same file, for messages
+    // Pinned host keys ("SHA256:..."): when set, exactly these are accepted and no known_hosts
+    // file is read.
+    std::vector<std::u16string> hostKeyPins;
 };
 
 // What the session needs of its SSH object. Called on the worker thread.
@@ -56,5 +60,13 @@ inline constexpr std::uint64_t kOutputLimitBytes = 64ull * 1024 * 1024;
 
 // Runs the whole session; ends with Disconnected (unless cancelled). Never throws.
 void RunSession(const SessionRequest& request, SessionSink& sink);
+
+// The server's host key, fetched by a key exchange without logging in (for pinning it).
+struct HostKeyProbe {
+    std::u16string keyType;      // "ssh-ed25519", "ecdsa-sha2-nistp256", ...
+    std::u16string fingerprint;  // "SHA256:..." as ssh-keygen -l prints it
+    std::u16string error;        // set when the key could not be fetched: why
+};
+HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout);
 
 }  // namespace tavrin::ssh

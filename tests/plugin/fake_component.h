@@ -58,6 +58,7 @@ public:
     void SetCommand(const std::u16string& v) override { factory_.record.texts["command"] = v; }
     void SetProtocol(std::int32_t v) override { factory_.record.numbers["protocol"] = v; }
     void SetTimeout(std::int16_t v) override { factory_.record.numbers["timeout"] = v; }
+    void SetHostKeyPins(const std::u16string& v) override { factory_.record.texts["pins"] = v; }
     void Connect() override {
         ++factory_.record.connects;
         if (factory_.script.connectFailure) throw errors::ComponentFailure(*factory_.script.connectFailure);

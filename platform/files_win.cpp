@@ -1,0 +1,108 @@
+#include "platform/files.h"
+
+#include "common/text.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <memory>
+
+namespace tavrin::platform {
+
+namespace {
+
+std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::u16string Narrow(const wchar_t* text) {
+    const std::wstring wide(text);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+std::u16string ErrorText(DWORD error) {
+    wchar_t* raw = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+        0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+    std::u16string text;
+    if (length > 0 && raw != nullptr) text.assign(raw, raw + length);
+    if (raw != nullptr) LocalFree(raw);
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ' ||
+                             text.back() == u'.')) {
+        text.pop_back();
+    }
+    if (text.empty()) text = u"error " + FromUtf8(std::to_string(error));
+    return text;
+}
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using FileHandle = std::unique_ptr<void, HandleCloser>;
+
+struct TaskMemFree {
+    void operator()(wchar_t* p) const { CoTaskMemFree(p); }
+};
+
+std::u16string KnownFolder(REFKNOWNFOLDERID id) {
+    wchar_t* raw = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw);
+    const std::unique_ptr<wchar_t, TaskMemFree> owned(raw);
+    if (FAILED(hr) || raw == nullptr) return {};
+    return Narrow(raw);
+}
+
+}  // namespace
+
+FileContents ReadWholeFile(const std::u16string& path, std::size_t largest) {
+    FileContents out;
+    HANDLE raw = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (raw == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        out.status = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? FileStatus::Missing
+                                                                                      : FileStatus::Failed;
+        out.error = ErrorText(error);
+        return out;
+    }
+    const FileHandle file(raw);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(raw, &info)) {
+        out.status = FileStatus::Failed;
+        out.error = ErrorText(GetLastError());
+        return out;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        out.status = FileStatus::Failed;
+        out.error = u"not a regular file";
+        return out;
+    }
+    char buffer[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(raw, buffer, sizeof buffer, &got, nullptr)) {
+            out.status = FileStatus::Failed;
+            out.error = ErrorText(GetLastError());
+            out.bytes.clear();
+            return out;
+        }
+        if (got == 0) break;
+        if (out.bytes.size() + got > largest) {
+            out.status = FileStatus::Failed;
+            out.error = u"the file is larger than " + FromUtf8(std::to_string(largest)) + u" bytes";
+            out.bytes.clear();
+            return out;
+        }
+        out.bytes.append(buffer, got);
+    }
+    out.status = FileStatus::Read;
+    return out;
+}
+
+std::u16string UserHomeFolder() { return KnownFolder(FOLDERID_Profile); }
+
+std::u16string MachineSshFolder() {
+    const std::u16string data = KnownFolder(FOLDERID_ProgramData);
+    return data.empty() ? std::u16string() : data + u"\\ssh";
+}
+
+}  // namespace tavrin::platform

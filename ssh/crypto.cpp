@@ -1,0 +1,74 @@
+#include "ssh/crypto.h"
+
+#include "common/automation_error.h"
+
+#include <gcrypt.h>
+
+#include <cstdarg>
+#include <memory>
+#include <mutex>
+
+namespace tavrin::ssh::crypto {
+
+namespace {
+
+// libgcrypt's own messages (such as its note about disk statistics under Wine) would go to
+// the host's standard output: they are dropped.
+void QuietLog(void*, int, const char*, va_list) {}
+
+int Algorithm(Digest digest) { return digest == Digest::Sha1 ? GCRY_MD_SHA1 : GCRY_MD_SHA256; }
+
+struct MdCloser {
+    void operator()(gcry_md_hd_t h) const { gcry_md_close(h); }
+};
+
+}  // namespace
+
+void Prepare() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        gcry_set_log_handler(&QuietLog, nullptr);
+        gcry_check_version(nullptr);
+        if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) == 0) {
+            // Without secure memory: libssh's finalize (gcrypt build) terminates it, and a later
+            // initialise in the same process could not bring it back. Secrets are wiped by us.
+            gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+            gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+        }
+    });
+}
+
+std::string Hash(Digest digest, std::string_view data) {
+    Prepare();
+    const int algorithm = Algorithm(digest);
+    std::string out(gcry_md_get_algo_dlen(algorithm), '\0');
+    gcry_md_hash_buffer(algorithm, out.data(), data.data(), data.size());
+    return out;
+}
+
+std::string Hmac(Digest digest, std::string_view key, std::string_view data) {
+    Prepare();
+    const int algorithm = Algorithm(digest);
+    gcry_md_hd_t raw = nullptr;
+    if (gcry_md_open(&raw, algorithm, GCRY_MD_FLAG_HMAC) != 0 || raw == nullptr) {
+        throw errors::ComponentFailure(u"The cryptographic library could not compute an HMAC");
+    }
+    const std::unique_ptr<gcry_md_handle, MdCloser> handle(raw);
+    if (gcry_md_setkey(raw, key.data(), key.size()) != 0) {
+        throw errors::ComponentFailure(u"The cryptographic library refused an HMAC key");
+    }
+    gcry_md_write(raw, data.data(), data.size());
+    const unsigned char* result = gcry_md_read(raw, algorithm);
+    return std::string(reinterpret_cast<const char*>(result), gcry_md_get_algo_dlen(algorithm));
+}
+
+bool SameBytes(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return difference == 0;
+}
+
+}  // namespace tavrin::ssh::crypto

@@ -1,0 +1,1 @@
+#include "ssh/known_hosts.h"

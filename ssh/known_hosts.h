@@ -1,0 +1,48 @@
+#pragma once
+// The host key check against known_hosts files, read by us (not by libssh), failing closed:
+// a line for the host that cannot be read, a revoked key, or a file that exists but cannot
+// be read refuses the server just as a changed key does. Nothing is ever written.
+//
+// Understood: plain names and patterns ("*", "?", "!" negation, comma lists), "[host]:port"
+// for ports other than 22, hashed names ("|1|salt|hash", HMAC-SHA1), several keys per host,
+// "@revoked" (that key is refused for the hosts the line names) and "@cert-authority" (never
+// a match for a plain host key).
+
+#include "ssh/libssh_handles.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin::ssh {
+
+struct KnownHostsOutcome {
+    enum class Result {
+        NotRecorded,  // no file names the host (or no file exists): accepted, nothing written
+        Matches,      // a line names the host with this key, and nothing refuses it
+        Changed,      // lines name the host, none with this key
+        Revoked,      // an @revoked line holds this key for the host
+        Damaged,      // a line that names the host (or may) cannot be read
+        Unreadable,   // a file exists but cannot be read
+    };
+    Result result = Result::NotRecorded;
+    std::u16string file;  // the file that decided (for the texts)
+    std::size_t line = 0; // 1-based line in it that decided; 0 for a whole file
+    std::u16string detail;  // Unreadable: the system's reason; Damaged: what is wrong with the line
+};
+
+// One file's text. `port` 22 looks the host up by its plain name, any other by "[host]:port".
+KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16string& fileName,
+                                      std::string_view host, int port, ssh_key serverKey);
+
+// The files in order; a missing file is skipped. The first refusal in any file decides; else a
+// match in any file; else NotRecorded.
+KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
+                                       ssh_key serverKey);
+
+// The account's ~/.ssh/known_hosts (Windows: the profile's .ssh\known_hosts) and the machine's
+// ssh_known_hosts (Windows: %ProgramData%\ssh\ssh_known_hosts, elsewhere /etc/ssh).
+std::vector<std::u16string> DefaultKnownHostsFiles();
+
+}  // namespace tavrin::ssh
