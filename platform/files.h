@@ -29,6 +29,10 @@ std::u16string UserHomeFolder();
 // The machine-wide SSH folder: %ProgramData%\ssh on Windows, /etc/ssh elsewhere.
 std::u16string MachineSshFolder();
 
+// A path that names no file and never can (below a file), for settings that want a path but
+// must find nothing there.
+std::u16string PathThatCannotExist();
+
 // The separator this system puts between folder names.
 inline constexpr char16_t kPathSeparator =
 #if defined(_WIN32)

@@ -88,4 +88,6 @@ std::u16string UserHomeFolder() {
 
 std::u16string MachineSshFolder() { return u"/etc/ssh"; }
 
+std::u16string PathThatCannotExist() { return u"/dev/null/none"; }
+
 }  // namespace tavrin::platform

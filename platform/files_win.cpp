@@ -100,6 +100,14 @@ FileContents ReadWholeFile(const std::u16string& path, std::size_t largest) {
 
 std::u16string UserHomeFolder() { return KnownFolder(FOLDERID_Profile); }
 
+std::u16string PathThatCannotExist() {
+    wchar_t system[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    const std::u16string folder = length > 0 && length <= MAX_PATH ? std::u16string(system, system + length)
+                                                                   : std::u16string(u"C:\\Windows\\System32");
+    return folder + u"\\kernel32.dll\\none";
+}
+
 std::u16string MachineSshFolder() {
     const std::u16string data = KnownFolder(FOLDERID_ProgramData);
     return data.empty() ? std::u16string() : data + u"\\ssh";

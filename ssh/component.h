@@ -50,6 +50,7 @@ inline constexpr std::int16_t kErrorCommand = 7;        // the command could not
 inline constexpr std::int16_t kErrorOutputLimit = 8;    // the command printed too much
 inline constexpr std::int16_t kErrorUnsupported = 9;    // SSH protocol 1
 inline constexpr std::int16_t kErrorInternal = 10;
+inline constexpr std::int16_t kErrorConnectionLost = 11;  // the connection ended before the command did
 
 class SshObject {
 public:

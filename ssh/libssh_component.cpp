@@ -7,9 +7,11 @@
 #include "common/automation_error.h"
 #include "common/text.h"
 #include "platform/message_queue.h"
+#include "platform/secret.h"
 #include "ssh/component.h"
 #include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
+#include "ssh/known_hosts.h"
 #include "ssh/library.h"
 #include "ssh/session.h"
 
@@ -19,14 +21,7 @@
 #include <system_error>
 #include <thread>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <pwd.h>
-#include <unistd.h>
-
 #include <vector>
-#endif
 
 namespace tavrin::ssh {
 
@@ -44,52 +39,9 @@ std::mutex& KnownHostsMutex() {
     static std::mutex m;
     return m;
 }
-std::optional<std::u16string>& KnownHostsOverride() {
-    static std::optional<std::u16string> path;
-    return path;
-}
-
-std::u16string DefaultKnownHostsFile() {
-#if defined(_WIN32)
-    wchar_t profile[MAX_PATH + 1] = {};
-    const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
-    std::u16string home(profile, profile + (length <= MAX_PATH ? length : 0));
-    return home + u"\\.ssh\\known_hosts";
-#else
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    std::string home;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr) {
-        home = found->pw_dir;
-    }
-    return FromUtf8(home) + u"/.ssh/known_hosts";
-#endif
-}
-
-// A path as libssh opens it (Windows: the ANSI code page; Linux: UTF-8).
-std::string LibsshPath(const std::u16string& path) {
-#if defined(_WIN32)
-    const std::wstring wide(path.begin(), path.end());
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size, nullptr, nullptr);
-    return out;
-#else
-    return ToUtf8(path);
-#endif
-}
-
-// A path that cannot exist, for the system-wide known_hosts file, which is never read.
-std::string NoSuchFile(const std::string& knownHosts) {
-#if defined(_WIN32)
-    return knownHosts + "\\none";  // below a file
-#else
-    (void)knownHosts;
-    return "/dev/null/none";
-#endif
+std::optional<std::vector<std::u16string>>& KnownHostsOverride() {
+    static std::optional<std::vector<std::u16string>> files;
+    return files;
 }
 
 // What the SSH object shares with its worker and with the tasks it posts to its thread.
@@ -105,6 +57,9 @@ struct Shared {
     std::size_t head = 0;
     std::size_t unannounced = 0;  // units at the end of `pending` not yet told by Received
     bool deliveryPosted = false;
+    // An event that could not be posted to the owner's queue: the run must not end as if
+    // nothing had been lost.
+    std::atomic<bool> eventLost{false};
 
     std::size_t Waiting() const { return pending.size() - head; }
 };
@@ -149,9 +104,10 @@ public:
     const std::atomic<bool>& CancelFlag() const override { return shared_->cancelled; }
 
     void Connected(std::int16_t code, const std::u16string& text) override {
-        shared_->owner.Post([shared = shared_, code, text] {
+        const bool posted = shared_->owner.Post([shared = shared_, code, text] {
             if (SshEvents* sink = SinkOf(*shared)) sink->Connected(code, text);
         });
+        if (!posted) shared_->eventLost = true;
     }
 
     std::optional<bool> CryptoInformation(const std::u16string& protocol, const std::u16string& remoteName,
@@ -196,12 +152,24 @@ public:
             post = !shared_->deliveryPosted;
             shared_->deliveryPosted = true;
         }
-        if (post) shared_->owner.Post([shared = shared_] { DeliverReceived(shared); });
+        if (post && !shared_->owner.Post([shared = shared_] { DeliverReceived(shared); })) {
+            std::lock_guard lock(shared_->mutex);
+            shared_->deliveryPosted = false;
+            shared_->eventLost = true;
+        }
     }
 
     void Disconnected() override {
-        shared_->owner.Post([shared = shared_] {
-            if (SshEvents* sink = SinkOf(*shared)) sink->Disconnected();
+        // Whatever could not be delivered makes the run fail, however it ended otherwise.
+        const bool lost = shared_->eventLost.load();
+        shared_->owner.Post([shared = shared_, lost] {
+            SshEvents* sink = SinkOf(*shared);
+            if (sink == nullptr) return;
+            if (lost) {
+                sink->Connected(kErrorInternal, u"Events of the SSH connection could not be delivered to the "
+                                                u"thread that runs the check; its result is not known");
+            }
+            if ((sink = SinkOf(*shared)) != nullptr) sink->Disconnected();
         });
     }
 
@@ -264,7 +232,7 @@ public:
     void SetHostName(const std::u16string& host) override { host_ = host; }
     void SetPort(std::int32_t port) override { port_ = port; }
     void SetUserName(const std::u16string& user) override { user_ = user; }
-    void SetPassword(const std::u16string& password) override { password_ = password; }
+    void SetPassword(const std::u16string& password) override { password_ = platform::SecretText(password); }
     void SetAuthenticationMethod(std::int32_t method) override { method_ = method; }
     void SetKey(const std::u16string& keyText) override {
         if (keyText.empty()) {
@@ -313,16 +281,19 @@ public:
         request.host = ToUtf8(host_);
         request.port = port_;
         request.user = ToUtf8(user_);
-        request.password = ToUtf8(password_);
+        {
+            std::string utf8 = ToUtf8(password_.get());
+            request.password = platform::SecretBytes(std::move(utf8));
+            platform::SecureWipe(utf8);
+        }
+        password_.clear();
         if (publicKey) request.key = key_;
         request.command = ToUtf8(command_);
         request.timeout = timeout_ > 0 ? std::chrono::seconds(timeout_) : kDefaultTimeout;
         request.hostKeyPins = pins_;
-        request.knownHostsForText = KnownHostsFile();
-        request.knownHostsFile = LibsshPath(request.knownHostsForText);
-        request.noGlobalKnownHosts = NoSuchFile(request.knownHostsFile);
+        request.knownHostsFiles = KnownHostsFiles();
         try {
-            worker_ = std::thread([shared = shared_, request = std::move(request)] {
+            worker_ = std::thread([shared = shared_, request = std::move(request)]() mutable {
                 WorkerSink sink(shared);
                 RunSession(request, sink);
             });
@@ -356,7 +327,7 @@ private:
     std::u16string host_;
     std::int32_t port_ = 22;
     std::u16string user_;
-    std::u16string password_;
+    platform::SecretText password_;
     std::int32_t method_ = 0;
     std::shared_ptr<const LoadedKey> key_;
     std::u16string command_;
@@ -399,17 +370,21 @@ public:
 
 }  // namespace
 
-void SetKnownHostsFileForTesting(std::optional<std::u16string> path) {
+void SetKnownHostsFilesForTesting(std::optional<std::vector<std::u16string>> files) {
     std::lock_guard lock(KnownHostsMutex());
-    KnownHostsOverride() = std::move(path);
+    KnownHostsOverride() = std::move(files);
 }
 
-std::u16string KnownHostsFile() {
+void SetKnownHostsFileForTesting(std::optional<std::u16string> path) {
+    SetKnownHostsFilesForTesting(path ? std::optional(std::vector<std::u16string>{*path}) : std::nullopt);
+}
+
+std::vector<std::u16string> KnownHostsFiles() {
     {
         std::lock_guard lock(KnownHostsMutex());
         if (KnownHostsOverride()) return *KnownHostsOverride();
     }
-    return DefaultKnownHostsFile();
+    return DefaultKnownHostsFiles();
 }
 
 ComponentFactory& LibsshFactory() {

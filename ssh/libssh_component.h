@@ -4,16 +4,18 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrin::ssh {
 
-// The known_hosts file against which server keys are checked. By default it is the one of the
-// account the check runs under (~/.ssh/known_hosts; on Windows %USERPROFILE%\.ssh\known_hosts);
-// tests point it elsewhere, and nullopt restores the default. Applies to SSH objects that
-// connect afterwards.
+// The known_hosts files against which server keys are checked. By default they are the
+// account's and the machine's (DefaultKnownHostsFiles in ssh/known_hosts.h); tests point them
+// elsewhere, and nullopt restores the default. Applies to SSH objects that connect afterwards.
+void SetKnownHostsFilesForTesting(std::optional<std::vector<std::u16string>> files);
+// The same with one file.
 void SetKnownHostsFileForTesting(std::optional<std::u16string> path);
 
-// The file that the next connect uses.
-std::u16string KnownHostsFile();
+// The files that the next connect uses.
+std::vector<std::u16string> KnownHostsFiles();
 
 }  // namespace tavrin::ssh

@@ -189,8 +189,36 @@ std::string SocketErrorText(int error) {
 #endif
 }
 
+namespace {
+
+// A numeric address needs no lookup and no thread.
+bool ResolveNumeric(const std::string& host, int port, ResolveResult& result) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr) return false;
+    const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(list, &freeaddrinfo);
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        Address address;
+        std::memcpy(&address.storage, a->ai_addr, a->ai_addrlen);
+        address.length = static_cast<socklen_t>(a->ai_addrlen);
+        result.addresses.push_back(address);
+    }
+    if (result.addresses.empty()) return false;
+    result.end = WaitEnd::Done;
+    return true;
+}
+
+}  // namespace
+
 ResolveResult Resolve(const std::string& host, int port, Clock::time_point deadline,
                       const std::atomic<bool>& cancelled) {
+    if (ResolveResult numeric; ResolveNumeric(host, port, numeric)) return numeric;
     struct Lookup {
         std::mutex mutex;
         std::condition_variable done;
@@ -254,7 +282,17 @@ ConnectResult Connect(const std::vector<Address>& addresses, Clock::time_point d
                       const std::atomic<bool>& cancelled) {
     ConnectResult result;
     result.error = "no address to connect to";
-    for (const Address& address : addresses) {
+    for (std::size_t index = 0; index < addresses.size(); ++index) {
+        const Address& address = addresses[index];
+        result.tried.push_back(address.Numeric());
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            result.end = WaitEnd::TimedOut;
+            return result;
+        }
+        const bool last = index + 1 == addresses.size();
+        const Clock::time_point share =
+            last ? deadline : now + (deadline - now) / static_cast<long>(addresses.size() - index);
         const int family = address.storage.ss_family;
 #if defined(_WIN32)
         Socket s(WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
@@ -272,7 +310,11 @@ ConnectResult Connect(const std::vector<Address>& addresses, Clock::time_point d
                 result.error = SocketErrorText(error);
                 continue;
             }
-            const WaitEnd end = WaitConnected(s.Get(), deadline, cancelled);
+            const WaitEnd end = WaitConnected(s.Get(), share, cancelled);
+            if (end == WaitEnd::TimedOut && !last) {
+                result.error = "no answer";
+                continue;
+            }
             if (end == WaitEnd::TimedOut || end == WaitEnd::Cancelled) {
                 result.end = end;
                 return result;
@@ -300,6 +342,13 @@ ConnectResult Connect(const std::vector<Address>& addresses, Clock::time_point d
     }
     result.end = WaitEnd::Failed;
     return result;
+}
+
+void AcknowledgeQuickly([[maybe_unused]] NativeSocket s) {
+#if defined(TCP_QUICKACK)
+    int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
 }
 
 bool WaitSocket(NativeSocket s, bool write, int milliseconds) {

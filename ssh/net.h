@@ -83,11 +83,20 @@ struct ConnectResult {
     Socket socket;  // connected, non-blocking, TCP_NODELAY set
     Address peer;
     std::string error;
+    std::vector<std::string> tried;  // the addresses tried, numeric, in order
 };
 
-// Connects to the addresses in turn with non-blocking connects until one answers.
+// Connects to the addresses in turn with non-blocking connects until one answers. Each
+// address gets an equal share of the time left, so that one that never answers (a dropped
+// IPv6 path) cannot use up the whole time-out; the last one gets all that is left.
 ConnectResult Connect(const std::vector<Address>& addresses, Clock::time_point deadline,
                       const std::atomic<bool>& cancelled);
+
+// Asks the system to acknowledge received data at once rather than after its delayed-ACK
+// timer (Linux re-arms TCP_QUICKACK; where the system has no such switch, nothing happens).
+// Called before each wait for the server: the server's next packet then need not wait for
+// our ACK under its Nagle algorithm.
+void AcknowledgeQuickly(NativeSocket s);
 
 // Waits until the socket is readable (and, with `write`, also when it is writable), for at most
 // `milliseconds`. Returns false when the socket has failed.

@@ -1,8 +1,11 @@
 #include "ssh/session.h"
 
+#include "common/automation_error.h"
 #include "common/text.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "ssh/component.h"
+#include "ssh/known_hosts.h"
 #include "ssh/libssh_handles.h"
 #include "ssh/output_decoder.h"
 
@@ -44,11 +47,6 @@ std::string EscapePercent(const std::string& path) {
     return out;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 std::u16string MethodNames(int methods) {
     std::u16string names;
     const auto add = [&](int bit, const char16_t* name) {
@@ -66,7 +64,7 @@ std::u16string MethodNames(int methods) {
 
 class Session {
 public:
-    Session(const SessionRequest& request, SessionSink& sink)
+    Session(SessionRequest& request, SessionSink& sink)
         : request_(request),
           sink_(sink),
           cancel_(sink.CancelFlag()),
@@ -79,6 +77,8 @@ public:
     ~Session() { Teardown(false); }
 
     void Run();
+    // Only as far as the server's host key: no login, no command.
+    HostKeyProbe Probe();
     // Ends the session in reverse order; with `stopCommand`, a command that still runs is told
     // to stop first.
     void Teardown(bool stopCommand) noexcept;
@@ -113,8 +113,14 @@ private:
                 continue;
             }
             const bool write = (ssh_get_poll_flags(S()) & SSH_WRITE_PENDING) != 0;
+            net::AcknowledgeQuickly(fd);
             net::WaitSocket(fd, write, SliceMs());
         }
+    }
+
+    void AcknowledgeQuickly() const {
+        const socket_t fd = ssh_get_fd(S());
+        if (fd != SSH_INVALID_SOCKET) net::AcknowledgeQuickly(fd);
     }
 
     template <class T>
@@ -127,7 +133,9 @@ private:
     void LookUpAndConnect();
     void OpenSession();
     void Handshake();
+    std::u16string HostKeyFingerprint() const;
     void CheckHostKey();
+    [[noreturn]] void ConnectionLost() const;
     void Authenticate();
     void AuthenticateWithKey();
     void AuthenticateWithPassword();
@@ -141,7 +149,7 @@ private:
     static int OnChannelData(ssh_session, ssh_channel, void* data, std::uint32_t length, int isStderr,
                              void* user);
 
-    const SessionRequest& request_;
+    SessionRequest& request_;
     SessionSink& sink_;
     const std::atomic<bool>& cancel_;
     const Clock::time_point deadline_;
@@ -179,9 +187,21 @@ void Session::Run() {
     Handshake();
     CheckHostKey();
     Authenticate();
+    request_.password.clear();  // not needed any more
     sink_.Connected(0, {});
     RunCommand();
     ReadOutput();
+}
+
+HostKeyProbe Session::Probe() {
+    LookUpAndConnect();
+    OpenSession();
+    Handshake();
+    HostKeyProbe probe;
+    const char* type = ssh_key_type_to_char(ssh_key_type(hostKey_.get()));
+    probe.keyType = U(type);
+    probe.fingerprint = HostKeyFingerprint();
+    return probe;
 }
 
 void Session::LookUpAndConnect() {
@@ -196,10 +216,18 @@ void Session::LookUpAndConnect() {
     }
     phase_ = u"while connecting";
     net::ConnectResult connected = net::Connect(resolved.addresses, deadline_, cancel_);
+    std::u16string tried;
+    for (const std::string& address : connected.tried) {
+        tried += (tried.empty() ? u"" : u", ") + U(address);
+    }
     switch (connected.end) {
         case net::WaitEnd::Done: break;
         case net::WaitEnd::Failed:
-            throw Failure{kErrorConnect, u"Could not connect to " + where_ + u": " + U(connected.error)};
+            throw Failure{kErrorConnect, u"Could not connect to " + where_ + u": " + U(connected.error) +
+                                             (connected.tried.size() > 1 ? u" (tried " + tried + u")" : u"")};
+        case net::WaitEnd::TimedOut:
+            throw Failure{kErrorTimeout, u"Timed out after " + Number(request_.timeout.count()) +
+                                             u" seconds while connecting (" + where_ + u"; tried " + tried + u")"};
         default: WaitFailed();
     }
     socket_ = std::move(connected.socket);
@@ -219,12 +247,14 @@ void Session::OpenSession() {
     const unsigned int port = static_cast<unsigned int>(request_.port);
     SetOption(SSH_OPTIONS_PORT, &port);
     if (!request_.user.empty()) SetOption(SSH_OPTIONS_USER, request_.user.c_str());
-    // libssh expands "%" escapes in these paths; every option that its connect would work out
-    // by itself is given, so that its connect cannot fail before it has taken the socket.
-    const std::string knownHosts = EscapePercent(request_.knownHostsFile);
-    SetOption(SSH_OPTIONS_SSH_DIR, EscapePercent(DirectoryOf(request_.knownHostsFile)).c_str());
-    SetOption(SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str());
-    SetOption(SSH_OPTIONS_GLOBAL_KNOWNHOSTS, EscapePercent(request_.noGlobalKnownHosts).c_str());
+    // The host key is checked by us (ssh/known_hosts.h), so libssh is pointed at files that
+    // cannot exist. It expands "%" escapes in these paths; every option that its connect would
+    // work out by itself is given, so that its connect cannot fail before it has taken the
+    // socket.
+    const std::string nowhere = EscapePercent(ToUtf8(platform::PathThatCannotExist()));
+    SetOption(SSH_OPTIONS_SSH_DIR, nowhere.c_str());
+    SetOption(SSH_OPTIONS_KNOWNHOSTS, nowhere.c_str());
+    SetOption(SSH_OPTIONS_GLOBAL_KNOWNHOSTS, nowhere.c_str());
     const int nodelay = 1;
     SetOption(SSH_OPTIONS_NODELAY, &nodelay);
     const long seconds = static_cast<long>(request_.timeout.count());
@@ -275,8 +305,7 @@ void Session::Handshake() {
     }
 }
 
-void Session::CheckHostKey() {
-    phase_ = u"while checking the host key";
+std::u16string Session::HostKeyFingerprint() const {
     unsigned char* rawHash = nullptr;
     std::size_t hashLength = 0;
     if (ssh_get_publickey_hash(hostKey_.get(), SSH_PUBLICKEY_HASH_SHA256, &rawHash, &hashLength) != 0) {
@@ -284,33 +313,53 @@ void Session::CheckHostKey() {
     }
     const HashPtr hash(rawHash);
     const LibsshText printable(ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash.get(), hashLength));
-    const std::u16string fingerprint = U(printable.get());
+    if (!printable) throw Failure{kErrorInternal, u"The host key's fingerprint could not be computed"};
+    return U(printable.get());
+}
 
-    const ssh_known_hosts_e known = ssh_session_is_known_server(S());
-    const bool proposed = known == SSH_KNOWN_HOSTS_OK || known == SSH_KNOWN_HOSTS_UNKNOWN ||
-                          known == SSH_KNOWN_HOSTS_NOT_FOUND;
-    const std::optional<bool> accept = sink_.HostFingerprint(fingerprint, proposed, deadline_);
+void Session::CheckHostKey() {
+    phase_ = u"while checking the host key";
+    const std::u16string fingerprint = HostKeyFingerprint();
+    const std::u16string host = U(request_.host);
+    const std::u16string refused = u"; the connection was refused";
+
+    // Why the key is refused; empty when it is accepted.
+    std::u16string refusal;
+    if (!request_.hostKeyPins.empty()) {
+        const auto& pins = request_.hostKeyPins;
+        if (std::find(pins.begin(), pins.end(), fingerprint) == pins.end()) {
+            refusal = u"The host key of " + host + u" is " + fingerprint +
+                      u", which is not a key pinned for it (HFP)" + refused;
+        }
+    } else {
+        const KnownHostsOutcome known =
+            CheckKnownHostsFiles(request_.knownHostsFiles, request_.host, request_.port, hostKey_.get());
+        const std::u16string line = u"line " + Number(static_cast<long long>(known.line)) + u" of " + known.file;
+        switch (known.result) {
+            case KnownHostsOutcome::Result::NotRecorded:
+            case KnownHostsOutcome::Result::Matches: break;
+            case KnownHostsOutcome::Result::Changed:
+                refusal = u"The host key of " + host + u" has changed: the server now shows " + fingerprint +
+                          u", which differs from the key recorded in " + line + refused;
+                break;
+            case KnownHostsOutcome::Result::Revoked:
+                refusal = u"The host key of " + host + u" (" + fingerprint + u") is revoked in " + line + refused;
+                break;
+            case KnownHostsOutcome::Result::Damaged:
+                refusal = u"The host key of " + host + u" (" + fingerprint + u") could not be checked: " + line +
+                          u" cannot be read (" + known.detail + u")" + refused;
+                break;
+            case KnownHostsOutcome::Result::Unreadable:
+                refusal = u"The host key of " + host + u" (" + fingerprint + u") could not be checked: " +
+                          known.file + u" cannot be read (" + known.detail + u")" + refused;
+                break;
+        }
+    }
+    const std::optional<bool> accept = sink_.HostFingerprint(fingerprint, refusal.empty(), deadline_);
     if (!accept) WaitFailed();
     if (*accept) return;
-
-    const std::u16string host = U(request_.host);
-    switch (known) {
-        case SSH_KNOWN_HOSTS_CHANGED:
-            throw Failure{kErrorHostKey, u"The host key of " + host + u" has changed: the server now shows " +
-                                             fingerprint + u", which differs from the key recorded in " +
-                                             request_.knownHostsForText + u"; the connection was refused"};
-        case SSH_KNOWN_HOSTS_OTHER:
-            throw Failure{kErrorHostKey, u"The host key of " + host + u" has changed: the server now shows " +
-                                             fingerprint + u", of a type other than the key recorded in " +
-                                             request_.knownHostsForText + u"; the connection was refused"};
-        case SSH_KNOWN_HOSTS_ERROR:
-            throw Failure{kErrorHostKey, u"The host key of " + host + u" (" + fingerprint +
-                                             u") could not be checked against " + request_.knownHostsForText +
-                                             u": " + LibsshError()};
-        default:
-            throw Failure{kErrorHostKey,
-                          u"The host key of " + host + u" (" + fingerprint + u") was not accepted"};
-    }
+    if (refusal.empty()) refusal = u"The host key of " + host + u" (" + fingerprint + u") was not accepted";
+    throw Failure{kErrorHostKey, refusal};
 }
 
 void Session::Authenticate() {
@@ -349,7 +398,7 @@ void Session::AuthenticateWithPassword() {
     const int methods = ssh_userauth_list(S(), nullptr);
     const char16_t* tried = u"password";
     if ((methods & SSH_AUTH_METHOD_PASSWORD) != 0) {
-        rc = Drive([this] { return ssh_userauth_password(S(), nullptr, request_.password.c_str()); },
+        rc = Drive([this] { return ssh_userauth_password(S(), nullptr, request_.password.get().c_str()); },
                    SSH_AUTH_AGAIN);
     } else if ((methods & SSH_AUTH_METHOD_INTERACTIVE) != 0) {
         tried = u"password (keyboard-interactive)";
@@ -383,7 +432,8 @@ int Session::KeyboardInteractive() {
             answered = true;
         }
         for (int i = 0; i < prompts; ++i) {
-            if (ssh_userauth_kbdint_setanswer(S(), static_cast<unsigned int>(i), request_.password.c_str()) < 0) {
+            if (ssh_userauth_kbdint_setanswer(S(), static_cast<unsigned int>(i), request_.password.get().c_str()) <
+                0) {
                 return SSH_AUTH_ERROR;
             }
         }
@@ -468,11 +518,19 @@ void Session::ReadOutput() {
             continue;
         }
         if (DrainHeldBack()) continue;
-        if (ssh_channel_is_eof(channel) != 0 || ssh_channel_is_closed(channel) != 0) break;
+        // Only the server's end of file (or its close, which implies it) ends the output;
+        // everything that was sent before it has been taken by now.
+        if (ssh_channel_is_eof(channel) != 0) break;
+        // A channel that is closed without the server's word, or a connection that broke off:
+        // what has arrived is not the whole output.
+        if (ssh_channel_is_closed(channel) != 0 || ssh_is_connected(S()) == 0) ConnectionLost();
+        AcknowledgeQuickly();
         // Handles packets for one slice; the data goes through OnChannelData.
         if (ssh_channel_poll_timeout(channel, SliceMs(), 0) == SSH_ERROR) {
-            // The connection broke off: what has arrived is the output.
-            break;
+            // What libssh still holds is taken on the next turn; then the end of file decides.
+            if (DrainHeldBack()) continue;
+            if (ssh_channel_is_eof(channel) != 0) break;
+            ConnectionLost();
         }
     }
     std::u16string rest;
@@ -480,6 +538,14 @@ void Session::ReadOutput() {
     stderr_.Finish(rest);
     if (!rest.empty()) sink_.Output(std::move(rest));
     commandRunning_ = false;
+}
+
+void Session::ConnectionLost() const {
+    CheckCancelAndDeadline();
+    const std::string reason = ssh_get_error(S()) != nullptr ? ssh_get_error(S()) : "";
+    throw Failure{kErrorConnectionLost, u"The connection to " + where_ + u" was lost after " +
+                                      Number(static_cast<long long>(outputBytes_)) + u" bytes of output" +
+                                      (reason.empty() ? u"" : u" (" + U(reason) + u")")};
 }
 
 void Session::Teardown(bool stopCommand) noexcept {
@@ -522,7 +588,7 @@ void Session::Teardown(bool stopCommand) noexcept {
 
 }  // namespace
 
-void RunSession(const SessionRequest& request, SessionSink& sink) {
+void RunSession(SessionRequest& request, SessionSink& sink) {
     bool cancelled = false;
     try {
         Session session(request, sink);
@@ -543,6 +609,58 @@ void RunSession(const SessionRequest& request, SessionSink& sink) {
         sink.Connected(kErrorInternal, u"The SSH run failed");
     }
     if (!cancelled) sink.Disconnected();
+}
+
+namespace {
+
+// The probe's own sink: nobody to ask, nothing to deliver.
+class ProbeSink final : public SessionSink {
+public:
+    const std::atomic<bool>& CancelFlag() const override { return cancelled_; }
+    void Connected(std::int16_t, const std::u16string&) override {}
+    std::optional<bool> CryptoInformation(const std::u16string&, const std::u16string&, const std::u16string&,
+                                          const std::u16string&, const std::u16string&, bool proposed,
+                                          net::Clock::time_point) override {
+        return proposed;
+    }
+    std::optional<bool> HostFingerprint(const std::u16string&, bool proposed, net::Clock::time_point) override {
+        return proposed;
+    }
+    bool HasRoom() override { return true; }
+    void WaitForRoom(net::Clock::time_point) override {}
+    void Output(std::u16string&&) override {}
+    void Disconnected() override {}
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace
+
+HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout) {
+    HostKeyProbe probe;
+    try {
+        const LibraryUse library;
+        SessionRequest request;
+        request.host = host;
+        request.port = port;
+        request.timeout = timeout;
+        ProbeSink sink;
+        Session session(request, sink);
+        try {
+            probe = session.Probe();
+        } catch (const Failure& failure) {
+            probe.error = failure.text;
+        } catch (const CancelledRun&) {
+            probe.error = u"The run was cancelled";
+        }
+        session.Teardown(false);
+    } catch (const AutomationError& e) {
+        probe.error = e.description();
+    } catch (const std::exception& e) {
+        probe.error = u"The host key could not be fetched: " + FromUtf8(e.what());
+    }
+    return probe;
 }
 
 }  // namespace tavrin::ssh

@@ -4,6 +4,7 @@
 // deadline, then teardown in reverse order. It reaches the SSH object only through
 // SessionSink.
 
+#include "platform/secret.h"
 #include "ssh/key_store.h"
 #include "ssh/net.h"
 
@@ -21,13 +22,13 @@ struct SessionRequest {
     std::string host;  // UTF-8
     int port = 22;
     std::string user;
-    std::string password;
+    platform::SecretBytes password;  // UTF-8; wiped once the login is done
     std::shared_ptr<const LoadedKey> key;  // set: public key authentication with it
     std::string command;
     std::chrono::seconds timeout{60};
-    std::string knownHostsFile;        // as libssh opens it
-    std::string noGlobalKnownHosts;    // a path that does not exist
-    std::u16string knownHostsForText;  // the same file, for messages
+    // The known_hosts files the server's key is checked against, in order (a missing one is
+    // skipped); libssh itself is given none.
+    std::vector<std::u16string> knownHostsFiles;
     // Pinned host keys ("SHA256:..."): when set, exactly these are accepted and no known_hosts
     // file is read.
     std::vector<std::u16string> hostKeyPins;
@@ -58,8 +59,9 @@ public:
 // The most output one run collects, in bytes as the command prints them.
 inline constexpr std::uint64_t kOutputLimitBytes = 64ull * 1024 * 1024;
 
-// Runs the whole session; ends with Disconnected (unless cancelled). Never throws.
-void RunSession(const SessionRequest& request, SessionSink& sink);
+// Runs the whole session; ends with Disconnected (unless cancelled). Never throws. The
+// request's password is wiped as soon as the login is done.
+void RunSession(SessionRequest& request, SessionSink& sink);
 
 // The server's host key, fetched by a key exchange without logging in (for pinning it).
 struct HostKeyProbe {

@@ -7,8 +7,11 @@
 #include "common/text.h"
 #include "platform/message_queue.h"
 #include "ssh/component.h"
+#include "ssh/crypto.h"
 #include "ssh/libssh_component.h"
+#include "ssh/net.h"
 #include "ssh/remote_run.h"
+#include "ssh/session.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,6 +21,11 @@
 #include <cstdio>
 #include <ostream>
 #include <random>
+
+#if !defined(_WIN32)
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#endif
 
 namespace tavrin::testing {
 namespace {
@@ -33,16 +41,18 @@ void ReportSeconds(double seconds) {
     std::printf("[  timing  ] %.3f s\n", seconds);
 }
 
-// Every test checks host keys against a file of its own, empty unless the test writes it.
+// Every test checks host keys against files of its own (the account's and the machine's),
+// missing unless the test writes them.
 class SshTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = ScratchDir();
         knownHosts_ = (std::filesystem::path(dir_) / "known_hosts").string();
-        ssh::SetKnownHostsFileForTesting(FromUtf8(knownHosts_));
+        machineKnownHosts_ = (std::filesystem::path(dir_) / "ssh_known_hosts").string();
+        ssh::SetKnownHostsFilesForTesting(std::vector{FromUtf8(knownHosts_), FromUtf8(machineKnownHosts_)});
     }
     void TearDown() override {
-        ssh::SetKnownHostsFileForTesting(std::nullopt);
+        ssh::SetKnownHostsFilesForTesting(std::nullopt);
         PumpFor(milliseconds(20));
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
@@ -57,7 +67,26 @@ protected:
 
     std::string dir_;
     std::string knownHosts_;
+    std::string machineKnownHosts_;
 };
+
+// "type base64" of a public key file.
+std::string PublicKeyOf(const std::string& publicKeyFile) {
+    std::ifstream in{std::filesystem::path(publicKeyFile)};
+    std::string type, blob;
+    in >> type >> blob;
+    return type + " " + blob;
+}
+
+// The name under which known_hosts records the fixture's main server.
+std::string RecordedName() { return "[" + Fixture("SSHD_HOST") + "]:" + Fixture("SSHD_PORT"); }
+
+// That name hashed as ssh-keygen -H writes it, with a fixed salt.
+std::string HashedName() {
+    const std::string salt = "0123456789abcdefghij";
+    return "|1|" + Base64OfBytes(salt) + "|" +
+           Base64OfBytes(ssh::crypto::Hmac(ssh::crypto::Digest::Sha1, salt, RecordedName()));
+}
 
 // --- Logins -----------------------------------------------------------------------------------
 
@@ -286,6 +315,120 @@ TEST_F(SshTest, ChangedHostKeyIsRefusedWithHostAndNewFingerprint) {
     EXPECT_EQ(r.disconnectTraces, 1);
 }
 
+// The states of the account's and the machine's known_hosts files, and pinned keys. Every
+// refusal names the host and the server's fingerprint; nothing is ever written.
+struct HostKeyCase {
+    const char* name;
+    std::function<std::string()> account;  // the account's known_hosts; nullptr: no file
+    std::function<std::string()> machine;  // the machine's file; nullptr: no file
+    std::function<std::u16string()> pins;  // nullptr: none
+    const char* refusal;                   // part of the error text; empty: accepted
+};
+void PrintTo(const HostKeyCase& c, std::ostream* os) { *os << c.name; }
+
+std::string ServerKey() { return PublicKeyOf(Fixture("HOSTKEY_ED25519_PUB")); }
+std::string OtherKey() { return PublicKeyOf(Fixture("OTHER_HOSTKEY_PUB")); }
+
+class HostKeyTest : public SshTest, public ::testing::WithParamInterface<HostKeyCase> {};
+
+TEST_P(HostKeyTest, AcceptsOrRefusesAsTheFilesAndPinsSay) {
+    const HostKeyCase& c = GetParam();
+    const auto write = [](const std::string& path, const std::string& text) {
+        std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+    };
+    if (c.account) write(knownHosts_, c.account());
+    if (c.machine) write(machineKnownHosts_, c.machine());
+    modTavrin::ConnectionSettings s = PasswordSettings(u"echo ok");
+    if (c.pins) s.hostKeyPins = c.pins();
+    const RunResult r = RunRemote(s);
+    ASSERT_TRUE(r.completed);
+    if (*c.refusal == 0) {
+        EXPECT_EQ(Narrow(r.error), "");
+        EXPECT_EQ(Narrow(r.output), "ok\n");
+    } else {
+        EXPECT_THAT(Narrow(r.error), HasSubstr(c.refusal));
+        EXPECT_THAT(Narrow(r.error), HasSubstr("127.0.0.1"));
+        EXPECT_THAT(Narrow(r.error), HasSubstr(Fixture("HOSTKEY_ED25519_SHA256")));
+        EXPECT_EQ(Narrow(r.output), "");
+    }
+    EXPECT_EQ(r.disconnectTraces, 1);
+    if (!c.machine) {
+        EXPECT_FALSE(std::filesystem::exists(machineKnownHosts_));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, HostKeyTest,
+    ::testing::Values(
+        HostKeyCase{"Recorded", [] { return RecordedName() + " " + ServerKey() + "\n"; }, nullptr, nullptr, ""},
+        HostKeyCase{"RecordedAmongOthers",
+                    [] {
+                        return "# comment\nother.example " + OtherKey() + "\n" + RecordedName() + " " + OtherKey() +
+                               "\n" + RecordedName() + " " + ServerKey() + "\n";
+                    },
+                    nullptr, nullptr, ""},
+        HostKeyCase{"Changed", [] { return RecordedName() + " " + OtherKey() + "\n"; }, nullptr, nullptr,
+                    "has changed"},
+        HostKeyCase{"Revoked",
+                    [] { return RecordedName() + " " + ServerKey() + "\n@revoked * " + ServerKey() + "\n"; },
+                    nullptr, nullptr, "is revoked in line 2"},
+        HostKeyCase{"DamagedLineBesideAChangedKey",
+                    [] { return RecordedName() + " " + OtherKey() + "\n" + RecordedName() + " ssh-ed25519 AAAA!!\n"; },
+                    nullptr, nullptr, "line 2"},
+        HostKeyCase{"HashedRecorded", [] { return HashedName() + " " + ServerKey() + "\r\n"; }, nullptr, nullptr,
+                    ""},
+        HostKeyCase{"HashedChanged", [] { return HashedName() + " " + OtherKey() + "\n"; }, nullptr, nullptr,
+                    "has changed"},
+        HostKeyCase{"MachineFileChanged", [] { return RecordedName() + " " + ServerKey() + "\n"; },
+                    [] { return RecordedName() + " " + OtherKey() + "\n"; }, nullptr, "has changed"},
+        HostKeyCase{"MachineFileRecorded", nullptr, [] { return RecordedName() + " " + ServerKey() + "\n"; },
+                    nullptr, ""},
+        HostKeyCase{"PinnedMatch", [] { return RecordedName() + " " + OtherKey() + "\n"; }, nullptr,
+                    [] { return FixtureU("HOSTKEY_ED25519_SHA256"); }, ""},
+        HostKeyCase{"PinnedList", nullptr, nullptr,
+                    [] { return FixtureU("HOSTKEY_RSA_SHA256") + u" , " + FixtureU("HOSTKEY_ED25519_SHA256"); }, ""},
+        HostKeyCase{"PinnedMismatch", [] { return RecordedName() + " " + ServerKey() + "\n"; }, nullptr,
+                    [] { return FixtureU("HOSTKEY_RSA_SHA256"); }, "not a key pinned for it"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SshTest, KnownHostsThatExistsButCannotBeReadRefuses) {
+    std::filesystem::create_directories(std::filesystem::path(knownHosts_));  // a folder in its place
+    const RunResult r = RunRemote(PasswordSettings(u"echo never"));
+    ASSERT_TRUE(r.completed);
+    EXPECT_THAT(Narrow(r.error), HasSubstr("cannot be read"));
+    EXPECT_EQ(Narrow(r.output), "");
+}
+
+TEST_F(SshTest, KnownHostsBelowAFolderOutsideTheAnsiCodePageIsRead) {
+    const std::u16string folder = FromUtf8(dir_) + u"/\u0141ukasz_\u65E5\u672C";
+    const std::u16string file = folder + u"/known_hosts";
+    // From UTF-8 on both systems (a wide path would go through the locale on Linux).
+    const auto pathOf = [](const std::u16string& path) {
+        const std::string utf8 = ToUtf8(path);
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    };
+    std::filesystem::create_directories(pathOf(folder));
+    std::ofstream(pathOf(file)) << RecordedName() << " " << OtherKey() << "\n";
+    ssh::SetKnownHostsFilesForTesting(std::vector{file});
+    const RunResult r = RunRemote(PasswordSettings(u"echo never"));
+    ASSERT_TRUE(r.completed);
+    EXPECT_THAT(Narrow(r.error), HasSubstr("has changed"));
+    EXPECT_EQ(Narrow(r.output), "");
+}
+
+TEST_F(SshTest, MalformedPinsFailBeforeConnecting) {
+    modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
+    s.hostKeyPins = u"SHA256:tooshort";
+    modTavrin::Settings() = s;
+    ssh::RemoteCommandRun run;
+    try {
+        run.Get_mount_list(u"");
+        ADD_FAILURE() << "a malformed pin was taken";
+    } catch (const AutomationError& e) {
+        EXPECT_THAT(Narrow(e.description()), HasSubstr("SHA256:tooshort"));
+    }
+}
+
 // The events as the component raises them, seen by a handler of our own.
 class RecordingEvents final : public ssh::SshEvents {
 public:
@@ -440,6 +583,56 @@ INSTANTIATE_TEST_SUITE_P(
                   "Timed out after 3 seconds while waiting for the server's SSH banner and key exchange"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- Addresses ------------------------------------------------------------------------------
+
+ssh::net::Address Loopback(int port) {
+    ssh::net::Address address;
+    auto* in = reinterpret_cast<sockaddr_in*>(&address.storage);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(static_cast<std::uint16_t>(port));
+    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.length = sizeof(sockaddr_in);
+    return address;
+}
+
+TEST(ConnectTest, AnAddressThatNeverAnswersLeavesTimeForTheNext) {
+    SilentPort silent;
+    const std::atomic<bool> cancelled{false};
+    const auto start = std::chrono::steady_clock::now();
+    ssh::net::ConnectResult result = ssh::net::Connect(
+        {Loopback(silent.Port()), Loopback(std::stoi(Fixture("SSHD_PORT")))}, start + seconds(4), cancelled);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ReportSeconds(elapsed);
+    ASSERT_EQ(result.end, ssh::net::WaitEnd::Done);
+    EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in*>(&result.peer.storage)->sin_port),
+              std::stoi(Fixture("SSHD_PORT")));
+    EXPECT_EQ(result.tried, (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
+    EXPECT_GE(elapsed, 1.9);  // the first address had its half
+    EXPECT_LT(elapsed, 3.0);
+}
+
+TEST_F(SshTest, TimeOutWhileConnectingNamesTheAddressesTried) {
+    SilentPort silent;
+    modTavrin::ConnectionSettings s = PasswordSettings(u"echo never", 2);
+    s.port = static_cast<std::int16_t>(silent.Port());
+    const RunResult r = RunRemote(s, seconds(10));
+    ASSERT_TRUE(r.completed);
+    EXPECT_LT(r.seconds, 3.0);
+    EXPECT_THAT(Narrow(r.error), HasSubstr("Timed out after 2 seconds while connecting (127.0.0.1 port " +
+                                           std::to_string(silent.Port()) + "; tried 127.0.0.1)"));
+}
+
+TEST_F(SshTest, ProbeFetchesTheHostKeyWithoutLoggingIn) {
+    const ssh::HostKeyProbe probe =
+        ssh::ProbeHostKey(Fixture("SSHD_HOST"), std::stoi(Fixture("SSHD_PORT")), seconds(10));
+    EXPECT_EQ(Narrow(probe.error), "");
+    EXPECT_EQ(Narrow(probe.keyType), "ssh-ed25519");
+    EXPECT_EQ(Narrow(probe.fingerprint), Fixture("HOSTKEY_ED25519_SHA256"));
+    const ssh::HostKeyProbe refused = ssh::ProbeHostKey("127.0.0.1", ClosedPort(), seconds(5));
+    EXPECT_THAT(Narrow(refused.error), HasSubstr("Could not connect to 127.0.0.1 port"));
+    EXPECT_EQ(Narrow(refused.fingerprint), "");
+}
+
 // A `sleep` of a length that no other test uses, so that its process can be found afterwards.
 std::u16string UniqueSleep() {
     std::random_device random;
@@ -490,6 +683,55 @@ TEST_F(SshTest, OutputBeyond64MiBEndsTheRunWithAnErrorText) {
     ASSERT_TRUE(r.completed);
     EXPECT_THAT(Narrow(r.error), HasSubstr("more than 64 MiB"));
     EXPECT_EQ(r.output.size(), 64u * 1024 * 1024);
+}
+
+// A connection cut while the command prints (a server restart, a NAT time-out, a reset on
+// the path) is never taken for the command's end.
+struct CutCase {
+    const char* name;
+    CutProxy::Cut how;
+    bool large;  // cut after 200,000 bytes of a long output; else once the first line is out
+};
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
+
+class CutConnectionTest : public SshTest, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(CutConnectionTest, EndsAsALostConnection) {
+    const CutCase& c = GetParam();
+    const std::string trigger = "/tmp/tavrin-cut-" + ToUtf8(UniqueSleep().substr(11));
+    std::filesystem::remove(std::filesystem::path(HostPath(trigger)));
+    CutProxy proxy(std::stoi(Fixture("SSHD_PORT")), c.how, c.large ? 200000 : 0, c.large ? "" : HostPath(trigger));
+    const std::u16string command =
+        c.large ? u"seq 1 400000" : FromUtf8("echo start; sleep 0.5; touch " + trigger + "; sleep 4; echo ERROR");
+    modTavrin::ConnectionSettings s = PasswordSettings(command, 15);
+    s.port = static_cast<std::int16_t>(proxy.Port());
+    const RunResult r = RunRemote(s, seconds(20));
+    std::filesystem::remove(std::filesystem::path(HostPath(trigger)));
+    ASSERT_TRUE(r.completed);
+    EXPECT_TRUE(proxy.HasCut());
+    EXPECT_THAT(Narrow(r.error), HasSubstr("The connection to 127.0.0.1 port " + std::to_string(proxy.Port()) +
+                                           " was lost after "));
+    EXPECT_EQ(Narrow(r.output).find("ERROR"), std::string::npos);
+    EXPECT_EQ(r.disconnectTraces, 1);
+    EXPECT_LT(r.seconds, 4.0);  // at the cut, not at the command's end
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, CutConnectionTest,
+                         ::testing::Values(CutCase{"FinAfterTheFirstLine", CutProxy::Cut::kFin, false},
+                                           CutCase{"ResetAfterTheFirstLine", CutProxy::Cut::kReset, false},
+                                           CutCase{"FinInLongOutput", CutProxy::Cut::kFin, true},
+                                           CutCase{"ResetInLongOutput", CutProxy::Cut::kReset, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SshTest, ProxyThatDoesNotCutPassesTheWholeOutput) {
+    CutProxy proxy(std::stoi(Fixture("SSHD_PORT")), CutProxy::Cut::kFin, 0, "");
+    modTavrin::ConnectionSettings s = PasswordSettings(u"seq 1 400000 | tail -n 1");
+    s.port = static_cast<std::int16_t>(proxy.Port());
+    const RunResult r = RunRemote(s, seconds(20));
+    ASSERT_TRUE(r.completed);
+    EXPECT_EQ(Narrow(r.error), "");
+    EXPECT_EQ(Narrow(r.output), "400000\n");
+    EXPECT_FALSE(proxy.HasCut());
 }
 
 TEST_F(SshTest, ReleasingTheObjectMidRunIsQuickAndStopsTheCommand) {

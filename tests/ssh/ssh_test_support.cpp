@@ -1,6 +1,7 @@
 #include "ssh_test_support.h"
 
 #include "common/text.h"
+#include "parameters/base64.h"
 #include "platform/debug_output.h"
 #include "platform/message_queue.h"
 #include "ssh/remote_run.h"
@@ -20,6 +21,7 @@ const NativeSocket kNoSocket = INVALID_SOCKET;
 void CloseNative(NativeSocket s) { closesocket(s); }
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -27,6 +29,11 @@ void CloseNative(NativeSocket s) { closesocket(s); }
 using NativeSocket = int;
 constexpr NativeSocket kNoSocket = -1;
 void CloseNative(NativeSocket s) { ::close(s); }
+#endif
+#if defined(MSG_NOSIGNAL)
+constexpr int kNoSignal = MSG_NOSIGNAL;  // a peer that is gone must not end the test program
+#else
+constexpr int kNoSignal = 0;
 #endif
 
 #ifndef TAVRIN_SSHD_FIXTURE_ENV
@@ -220,6 +227,181 @@ FaultServer::~FaultServer() {
     if (impl_->thread.joinable()) impl_->thread.join();
     for (const NativeSocket s : impl_->open) CloseNative(s);
     if (impl_->listener != kNoSocket) CloseNative(impl_->listener);
+}
+
+struct CutProxy::Impl {
+    NativeSocket listener = kNoSocket;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+namespace {
+
+NativeSocket ConnectLoopback(int port) {
+    NativeSocket s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == kNoSocket) return kNoSocket;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        CloseNative(s);
+        return kNoSocket;
+    }
+    return s;
+}
+
+void CutSocket(NativeSocket s, CutProxy::Cut how) {
+    if (how == CutProxy::Cut::kReset) {
+        linger hard{};
+        hard.l_onoff = 1;
+        hard.l_linger = 0;
+        ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    } else {
+#if defined(_WIN32)
+        ::shutdown(s, SD_BOTH);
+#else
+        ::shutdown(s, SHUT_RDWR);
+#endif
+    }
+    CloseNative(s);
+}
+
+}  // namespace
+
+CutProxy::CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::string triggerFile)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->listener = ListenOnLoopback(port_);
+    if (impl_->listener == kNoSocket) {
+        ADD_FAILURE() << "no listening socket on 127.0.0.1";
+        return;
+    }
+    impl_->thread = std::thread([this, serverPort, how, cutAfterBytes, trigger = std::move(triggerFile)] {
+        // Bounded: the proxy ends with its owner, or after two minutes at the latest.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        NativeSocket client = kNoSocket;
+        while (client == kNoSocket && !impl_->stop && std::chrono::steady_clock::now() < until) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(impl_->listener, &readable);
+            timeval tv{0, 50 * 1000};
+            if (::select(static_cast<int>(impl_->listener) + 1, &readable, nullptr, nullptr, &tv) > 0) {
+                client = ::accept(impl_->listener, nullptr, nullptr);
+            }
+        }
+        if (client == kNoSocket) return;
+        const NativeSocket server = ConnectLoopback(serverPort);
+        if (server == kNoSocket) {
+            CloseNative(client);
+            return;
+        }
+        std::uint64_t fromServer = 0;
+        char buffer[16384];
+        bool open = true;
+        while (open && !impl_->stop && std::chrono::steady_clock::now() < until) {
+            const bool triggered = (cutAfterBytes > 0 && fromServer >= cutAfterBytes) ||
+                                   (!trigger.empty() && std::filesystem::exists(std::filesystem::path(trigger)));
+            if (triggered) {
+                CutSocket(client, how);
+                CloseNative(server);
+                cut_ = true;
+                return;
+            }
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(client, &readable);
+            FD_SET(server, &readable);
+            timeval tv{0, 20 * 1000};
+            const int top = static_cast<int>(std::max(client, server)) + 1;
+            if (::select(top, &readable, nullptr, nullptr, &tv) <= 0) continue;
+            for (const bool serverSide : {true, false}) {
+                const NativeSocket from = serverSide ? server : client;
+                const NativeSocket to = serverSide ? client : server;
+                if (!FD_ISSET(from, &readable)) continue;
+                // From the server, no more than the cut point: the cut lands exactly there.
+                std::size_t want = sizeof buffer;
+                if (serverSide && cutAfterBytes > 0) {
+                    want = static_cast<std::size_t>(std::min<std::uint64_t>(want, cutAfterBytes - fromServer));
+                }
+                const int got = static_cast<int>(::recv(from, buffer, static_cast<int>(want), 0));
+                if (got <= 0) {
+                    open = false;
+                    break;
+                }
+                if (serverSide) fromServer += static_cast<std::uint64_t>(got);
+                for (int sent = 0; sent < got;) {
+                    const int n = static_cast<int>(::send(to, buffer + sent, got - sent, kNoSignal));
+                    if (n <= 0) {
+                        open = false;
+                        break;
+                    }
+                    sent += n;
+                }
+            }
+        }
+        CloseNative(client);
+        CloseNative(server);
+    });
+}
+
+CutProxy::~CutProxy() {
+    impl_->stop = true;
+    if (impl_->thread.joinable()) impl_->thread.join();
+    if (impl_->listener != kNoSocket) CloseNative(impl_->listener);
+}
+
+struct SilentPort::Impl {
+    NativeSocket listener = kNoSocket;
+    std::vector<NativeSocket> fillers;
+};
+
+SilentPort::SilentPort() : impl_(std::make_unique<Impl>()) {
+    impl_->listener = ListenOnLoopback(port_);
+    if (impl_->listener == kNoSocket || ::listen(impl_->listener, 0) != 0) {
+        ADD_FAILURE() << "no listening socket on 127.0.0.1";
+        return;
+    }
+    // Fill the queue: these connections are completed by the system and never accepted (they
+    // are started without waiting: once the queue is full, a connect would wait for minutes).
+    for (int i = 0; i < 3; ++i) {
+        const NativeSocket s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (s == kNoSocket) continue;
+#if defined(_WIN32)
+        u_long on = 1;
+        ioctlsocket(s, FIONBIO, &on);
+#else
+        fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK);
+#endif
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        (void)::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        impl_->fillers.push_back(s);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+SilentPort::~SilentPort() {
+    for (const NativeSocket s : impl_->fillers) CloseNative(s);
+    if (impl_->listener != kNoSocket) CloseNative(impl_->listener);
+}
+
+std::string Base64OfBytes(std::string_view bytes) {
+    std::string out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char c : bytes) {
+        bits = (bits << 8) | static_cast<unsigned char>(c);
+        count += 8;
+        while (count >= 6) {
+            count -= 6;
+            out += ToUtf8(base64::Base64Symbol(static_cast<std::int32_t>((bits >> count) & 0x3F)));
+        }
+    }
+    if (count > 0) out += ToUtf8(base64::Base64Symbol(static_cast<std::int32_t>((bits << (6 - count)) & 0x3F)));
+    while (out.size() % 4 != 0) out += '=';
+    return out;
 }
 
 int ClosedPort() {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -64,5 +65,45 @@ private:
 
 // A port on 127.0.0.1 on which nothing listens (found free a moment ago).
 int ClosedPort();
+
+// A TCP proxy on 127.0.0.1 in front of a server port that cuts its first connection in the
+// middle: after `cutAfterBytes` bytes from the server (0: no count), or once `triggerFile`
+// exists (empty: no file). The client side is cut with a FIN or a reset; the server side is
+// closed. Without either trigger it forwards faithfully.
+class CutProxy {
+public:
+    enum class Cut { kFin, kReset };
+    CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::string triggerFile);
+    ~CutProxy();
+    CutProxy(const CutProxy&) = delete;
+    CutProxy& operator=(const CutProxy&) = delete;
+    int Port() const { return port_; }
+    bool HasCut() const { return cut_; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    int port_ = 0;
+    std::atomic<bool> cut_{false};
+};
+
+// A port on 127.0.0.1 that never answers a connect: its listener takes no connection, and
+// once its queue is full the system drops further connection requests unanswered.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    int Port() const { return port_; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    int port_ = 0;
+};
+
+// A standard Base64 text of bytes (for known_hosts lines made by tests).
+std::string Base64OfBytes(std::string_view bytes);
 
 }  // namespace tavrin::testing
