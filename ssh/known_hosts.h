@@ -32,12 +32,20 @@ struct KnownHostsOutcome {
     std::u16string detail;  // Unreadable: the system's reason; Damaged: what is wrong with the line
 };
 
-// One file's text. `port` 22 looks the host up by its plain name, any other by "[host]:port".
+// One file's text. `port` 22 looks the host up by its plain name (and by "[host]:22"), any other
+// by "[host]:port"; names compare without regard to ASCII case, and a hashed name is the HMAC of
+// the lower-case name. Of the lines that name the host, the strongest outcome decides, in this
+// order: Revoked, Damaged, Changed (no line holds this key), Matches; the first line of that kind
+// is named. A line that clearly names other hosts is skipped even when the rest of it is damaged;
+// one whose host field cannot be evaluated (a malformed hashed name) may name the host and is
+// Damaged. A UTF-8 BOM and CRLF line ends are accepted.
 KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16string& fileName,
                                       std::string_view host, int port, ssh_key serverKey);
 
-// The files in order; a missing file is skipped. The first refusal in any file decides; else a
-// match in any file; else NotRecorded.
+// The files in order; a missing file is skipped, and one that exists but cannot be read (a
+// folder, access denied, more than a few MiB) is Unreadable. The strongest outcome of all files
+// decides, in the order Revoked, Unreadable, Damaged, Changed, Matches, NotRecorded: a changed
+// key in one file refuses even when another file holds this key.
 KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
                                        ssh_key serverKey);
 

@@ -1,0 +1,90 @@
+// The known_hosts reader over arbitrary file contents, for one fixed host and key. "%K" in the
+// input stands for that key's "type base64" and "%H" for the host's hashed name, so that the
+// fuzzer reaches the lines that name the host without having to guess a key or a hash.
+
+#include "common/text.h"
+#include "parameters/base64.h"
+#include "platform/codepage.h"
+#include "ssh/crypto.h"
+#include "ssh/known_hosts.h"
+#include "ssh/library.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using tavrin::ssh::KnownHostsOutcome;
+using Result = KnownHostsOutcome::Result;
+
+constexpr std::string_view kHost = "server.example";
+constexpr std::string_view kKeyBase64 = "AAAAC3NzaC1lZDI1NTE5AAAAIFCq+pPaPd6Bywh9DVtpZ9CT2ylaDVZ5Id5EeEex3ZK4";
+
+struct Fixed {
+    tavrin::ssh::LibraryUse library;
+    tavrin::ssh::KeyPtr key;
+    std::string keyText = "ssh-ed25519 " + std::string(kKeyBase64);
+    std::string hashedName;
+
+    Fixed() {
+        ssh_key raw = nullptr;
+        if (ssh_pki_import_pubkey_base64(std::string(kKeyBase64).c_str(), SSH_KEYTYPE_ED25519, &raw) != SSH_OK) {
+            std::abort();
+        }
+        key.reset(raw);
+        const auto page = tavrin::platform::MakeAnsiCodePage(1252);
+        const auto encode = [&](const std::string& bytes) {
+            return tavrin::ToUtf8(base64::Base64Encode(page->Decode(bytes), *page));
+        };
+        const std::string salt = "\x81salt-salt-salt-salt";
+        hashedName = "|1|" + encode(salt) + "|" +
+                     encode(tavrin::ssh::crypto::Hmac(tavrin::ssh::crypto::Digest::Sha1, salt, std::string(kHost)));
+    }
+};
+
+const Fixed& Get() {
+    static const Fixed fixed;
+    return fixed;
+}
+
+std::string Expand(std::string_view input, const Fixed& fixed) {
+    std::string out;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        if (input[i] == '%' && i + 1 < input.size() && (input[i + 1] == 'K' || input[i + 1] == 'H')) {
+            out += input[i + 1] == 'K' ? fixed.keyText : fixed.hashedName;
+            ++i;
+        } else {
+            out += input[i];
+        }
+    }
+    return out;
+}
+
+void Check(const KnownHostsOutcome& outcome, const std::u16string& fileName, const std::string& content) {
+    const std::size_t lines = static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    switch (outcome.result) {
+        case Result::NotRecorded:
+            if (outcome.line != 0 || !outcome.file.empty()) std::abort();
+            return;
+        case Result::Unreadable: std::abort();  // only a file can be unreadable, never a text
+        case Result::Damaged:
+            if (outcome.detail.empty()) std::abort();
+            break;
+        default: break;
+    }
+    if (outcome.file != fileName || outcome.line == 0 || outcome.line > lines) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const Fixed& fixed = Get();
+    const std::string content = Expand(std::string_view(reinterpret_cast<const char*>(data), size), fixed);
+    const std::u16string fileName = u"known_hosts";
+    for (const int port : {22, 2222}) {
+        Check(tavrin::ssh::CheckKnownHostsText(content, fileName, kHost, port, fixed.key.get()), fileName, content);
+    }
+    return 0;
+}
