@@ -1,56 +1,23 @@
 #include "dialog/parameter_editing.h"
 
 #include "common/text.h"
-#include "parameters/codec.h"
-#include "parameters/generic.h"
 #include "plugin/host_value.h"
 #include "plugin/verdict.h"
 
-#include <array>
 #include <cmath>
-#include <cstddef>
 
 namespace tavrin::dialog {
 
-namespace {
+using parameters::Field;
 
-// One list's codes in index order, the index that an unknown code selects and the code that
-// no selection writes.
-template <std::size_t N>
-struct CodeMap {
-    std::array<std::u16string_view, N> codes;
-    int indexForOther;
-    std::u16string_view codeForNone;
-
-    int IndexFor(std::u16string_view code) const {
-        for (std::size_t i = 0; i < N; ++i) {
-            if (codes[i] == code) return static_cast<int>(i);
-        }
-        return indexForOther;
-    }
-    std::u16string CodeFor(int listIndex) const {
-        if (listIndex >= 0 && static_cast<std::size_t>(listIndex) < N) {
-            return std::u16string(codes[static_cast<std::size_t>(listIndex)]);
-        }
-        return std::u16string(codeForNone);
-    }
-};
-
-constexpr CodeMap<3> kProtocolCodes{{u"1", u"2", u"A"}, 2, u""};
-constexpr CodeMap<2> kKeyTypeCodes{{u"RSA", u"DSA"}, 0, u""};
-constexpr CodeMap<4> kComparisonCodes{{u"CON", u"NCO", u"LT", u"GT"}, 0, u"CON"};
-constexpr CodeMap<3> kReturnModeCodes{{u"NO", u"YED", u"YEA"}, 0, u"NO"};
-
-}  // namespace
-
-int ProtocolIndexForCode(std::u16string_view code) { return kProtocolCodes.IndexFor(code); }
-std::u16string ProtocolCodeForIndex(int listIndex) { return kProtocolCodes.CodeFor(listIndex); }
-int KeyTypeIndexForCode(std::u16string_view code) { return kKeyTypeCodes.IndexFor(code); }
-std::u16string KeyTypeCodeForIndex(int listIndex) { return kKeyTypeCodes.CodeFor(listIndex); }
-int ComparisonIndexForCode(std::u16string_view code) { return kComparisonCodes.IndexFor(code); }
-std::u16string ComparisonCodeForIndex(int listIndex) { return kComparisonCodes.CodeFor(listIndex); }
-int ReturnModeIndexForCode(std::u16string_view code) { return kReturnModeCodes.IndexFor(code); }
-std::u16string ReturnModeCodeForIndex(int listIndex) { return kReturnModeCodes.CodeFor(listIndex); }
+int ProtocolIndexForCode(std::u16string_view code) { return parameters::IndexForCode(Field::Protocol, code); }
+std::u16string ProtocolCodeForIndex(int listIndex) { return parameters::CodeForIndex(Field::Protocol, listIndex); }
+int KeyTypeIndexForCode(std::u16string_view code) { return parameters::IndexForCode(Field::KeyType, code); }
+std::u16string KeyTypeCodeForIndex(int listIndex) { return parameters::CodeForIndex(Field::KeyType, listIndex); }
+int ComparisonIndexForCode(std::u16string_view code) { return parameters::IndexForCode(Field::Comparison, code); }
+std::u16string ComparisonCodeForIndex(int listIndex) { return parameters::CodeForIndex(Field::Comparison, listIndex); }
+int ReturnModeIndexForCode(std::u16string_view code) { return parameters::IndexForCode(Field::ReturnMode, code); }
+std::u16string ReturnModeCodeForIndex(int listIndex) { return parameters::CodeForIndex(Field::ReturnMode, listIndex); }
 
 std::u16string PortShownForValue(std::u16string_view storedValue) {
     return plugin::NumberText(plugin::ReadNumber(storedValue));
@@ -65,45 +32,69 @@ std::optional<std::u16string> PortWrittenForText(std::u16string_view portText) {
 }
 
 DialogFields FieldsFromParameterString(std::u16string_view parameterString) {
-    const std::u16string user = Generic::GetField(parameterString, u"USR");
-    const std::u16string password = Generic::GetField(parameterString, u"PWD");
-    const std::u16string protocol = Generic::GetField(parameterString, u"PROTO");
-    const std::u16string port = Generic::GetField(parameterString, u"PORT");
-    const std::u16string command = Generic::GetField(parameterString, u"CMD");
-    const std::u16string keyFile = Generic::GetField(parameterString, u"KEYF");
-    const std::u16string keyType = Generic::GetField(parameterString, u"KEYT");
-    const std::u16string comparison = Generic::GetField(parameterString, u"CCO");
-    const std::u16string comparisonValue = Generic::GetField(parameterString, u"CON");
-    const std::u16string returnMode = Generic::GetField(parameterString, u"RRE");
-
+    // Every lookup and both decodings first, so that a value that does not decode leaves
+    // nothing half filled.
+    const auto value = [&](Field field) { return parameters::Value(parameterString, field); };
     DialogFields fields;
-    fields.userName = user;
-    fields.password = modTavrin::DecodeText(password);
-    fields.command = modTavrin::DecodeText(command);
-    fields.protocolIndex = ProtocolIndexForCode(protocol);
-    fields.port = PortShownForValue(port);
-    fields.keyFile = keyFile;
-    fields.keyTypeIndex = KeyTypeIndexForCode(keyType);
-    fields.comparisonIndex = ComparisonIndexForCode(comparison);
-    fields.comparisonValue = comparisonValue;
-    fields.returnModeIndex = ReturnModeIndexForCode(returnMode);
+    fields.userName = value(Field::User);
+    fields.password = value(Field::Password);
+    fields.protocolIndex = ProtocolIndexForCode(value(Field::Protocol));
+    fields.port = PortShownForValue(value(Field::Port));
+    fields.command = value(Field::Command);
+    fields.keyFile = value(Field::KeyFile);
+    fields.keyTypeIndex = KeyTypeIndexForCode(value(Field::KeyType));
+    fields.comparisonIndex = ComparisonIndexForCode(value(Field::Comparison));
+    fields.comparisonValue = value(Field::ComparisonValue);
+    fields.returnModeIndex = ReturnModeIndexForCode(value(Field::ReturnMode));
     return fields;
 }
 
 std::optional<std::u16string> ComposeParameterString(const DialogFields& fields) {
-    const std::u16string protocol = ProtocolCodeForIndex(fields.protocolIndex);
-    const std::u16string keyType = KeyTypeCodeForIndex(fields.keyTypeIndex);
-    const std::u16string comparison = ComparisonCodeForIndex(fields.comparisonIndex);
-    const std::u16string returnMode = ReturnModeCodeForIndex(fields.returnModeIndex);
-    const std::u16string password = modTavrin::EncodeText(fields.password);
-    const std::u16string command = modTavrin::EncodeText(fields.command);
     const std::optional<std::u16string> port = PortWrittenForText(fields.port);
     if (!port) return std::nullopt;
-    const std::u16string keyFile = TrimBlanks(fields.keyFile);
 
-    return u"#ENC=T#USR=" + fields.userName + u"#PWD=" + password + u"#PROTO=" + protocol + u"#PORT=" + *port +
-           u"#KEYF=" + keyFile + u"#KEYT=" + keyType + u"#" + u"CMD=" + command + u"#" + u"CCO=" + comparison +
-           u"#CON=" + fields.comparisonValue + u"#RRE=" + returnMode + u"#";
+    // The value OK writes for each field of its layout, before its stored form.
+    const auto written = [&](const parameters::FieldSpec& spec) -> std::u16string {
+        switch (spec.field) {
+            case Field::User: return fields.userName;
+            case Field::Password: return fields.password;
+            case Field::Protocol: return ProtocolCodeForIndex(fields.protocolIndex);
+            case Field::Port: return *port;
+            case Field::KeyFile: return TrimBlanks(fields.keyFile);
+            case Field::KeyType: return KeyTypeCodeForIndex(fields.keyTypeIndex);
+            case Field::Command: return fields.command;
+            case Field::Comparison: return ComparisonCodeForIndex(fields.comparisonIndex);
+            case Field::ComparisonValue: return fields.comparisonValue;
+            case Field::ReturnMode: return ReturnModeCodeForIndex(fields.returnModeIndex);
+            case Field::Marker:
+            case Field::HostKeys: break;
+        }
+        return std::u16string(spec.fixedValue);
+    };
+
+    std::u16string composed;
+    for (const parameters::FieldSpec& spec : parameters::Fields()) {
+        if (!spec.writtenByDialog) continue;
+        composed += u'#';
+        composed += spec.key;
+        composed += u'=';
+        composed += parameters::StoredForm(spec.field, written(spec));
+    }
+    composed += u'#';
+    return composed;
+}
+
+std::vector<parameters::StoredField> FieldsKeptByOk(std::u16string_view openedString) {
+    std::vector<parameters::StoredField> kept;
+    for (parameters::StoredField& field : parameters::StoredFields(openedString)) {
+        const parameters::FieldSpec* spec = parameters::FindField(field.key);
+        if (spec == nullptr || !spec->writtenByDialog) kept.push_back(std::move(field));
+    }
+    return kept;
+}
+
+std::u16string WithKeptFields(std::u16string_view composed, std::u16string_view openedString) {
+    return parameters::WithFieldsAppended(composed, FieldsKeptByOk(openedString));
 }
 
 }  // namespace tavrin::dialog

@@ -1,11 +1,15 @@
 #pragma once
 // The rules between the parameter string and the dialog's fields: the four code maps, the
 // port's number forms, the fill of the fields from a string and the composing of a string
-// from the fields. Pure: values in, values out.
+// from the fields, all after the table of fields (parameters/fields.h). Pure: values in,
+// values out.
+
+#include "parameters/fields.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrin::dialog {
 
@@ -55,5 +59,13 @@ DialogFields FieldsFromParameterString(std::u16string_view parameterString);
 // The parameter string that OK writes for the fields, every field in the fixed order;
 // nullopt when the port text cannot be written (PortWrittenForText).
 std::optional<std::u16string> ComposeParameterString(const DialogFields& fields);
+
+// The fields of the string the dialog was opened with that OK does not write (pinned host
+// keys, fields of other writers), in their order, as GetField reads them.
+std::vector<parameters::StoredField> FieldsKeptByOk(std::u16string_view openedString);
+
+// What OK stores: the composed string, then every field that FieldsKeptByOk keeps as
+// "#KEY=value", then the closing "#". The composed string alone when nothing is kept.
+std::u16string WithKeptFields(std::u16string_view composed, std::u16string_view openedString);
 
 }  // namespace tavrin::dialog

@@ -32,8 +32,10 @@ void sa_showGUI(plugin::ObjectAccess& object) {
 
     // The presenter holds the window topmost and runs the modal loop. Only a showing that
     // ended with OK stores anything: a close leaves sa_parameter exactly as it was, whatever an
-    // earlier OK of this or another object left in the dialog result.
-    if (form.ShowModal()) object.PutParameter(Generic::DialogResult());
+    // earlier OK of this or another object left in the dialog result. OK's string is followed
+    // by the fields of the opened string that the dialog does not edit (pinned host keys, the
+    // fields of other writers), so that editing a check never drops them.
+    if (form.ShowModal()) object.PutParameter(WithKeptFields(Generic::DialogResult(), parameter));
 }
 
 }  // namespace tavrin::dialog

@@ -2,6 +2,7 @@
 
 #include "common/automation_error.h"
 #include "dialog/parameter_editing.h"
+#include "parameters/generic.h"
 
 #include <gtest/gtest.h>
 
@@ -151,6 +152,42 @@ TEST(Compose, WritesAHashInAPlainFieldUnchanged) {
     DialogFields f = FirstItems();
     f.comparisonValue = u"a#b";
     EXPECT_EQ(ComposeParameterString(f), u"#ENC=T#USR=#PWD=#PROTO=1#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=a#b#RRE=NO#");
+}
+
+TEST(KeptFields, OkKeepsWhatItDoesNotEditInTheOrderOfTheOpenedString) {
+    constexpr std::u16string_view kComposed =
+        u"#ENC=T#USR=U#PWD=#PROTO=1#PORT=22#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=V#RRE=NO#";
+    const struct {
+        const char* name;
+        std::u16string_view opened;
+        std::u16string_view tail;  // what follows the composed string's fields
+    } cases[] = {
+        {"nothing to keep", u"#ENC=T#USR=x#PWD=#PROTO=1#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#", u""},
+        {"empty string", u"", u""},
+        {"edited keys in any case", u"#usr=x#Rre=YEA#enc=T#", u""},
+        {"pins kept", u"#USR=x#HFP=SHA256:a,SHA256:b#RRE=NO#", u"HFP=SHA256:a,SHA256:b#"},
+        {"unknown field kept", u"#ZZZ=1#USR=x#", u"ZZZ=1#"},
+        {"order and spelling kept", u"#b=2#USR=x#hfp=p#A=#", u"b=2#hfp=p#A=#"},
+        {"only the first of a key", u"#HFP=first#X=1#hfp=second#HFP=third#", u"HFP=first#X=1#"},
+        {"a later duplicate of an edited key is dropped", u"#USR=x#USR=y#", u""},
+        {"value as GetField reads it", u"#HFP=a=b#c#", u"HFP=a=b#"},
+        {"string without final hash", u"#USR=x#HFP=p", u"HFP=p#"},
+    };
+    for (const auto& c : cases) {
+        const std::u16string stored = WithKeptFields(kComposed, c.opened);
+        EXPECT_EQ(stored, std::u16string(kComposed) + std::u16string(c.tail)) << c.name;
+    }
+}
+
+TEST(KeptFields, AKeptFieldReadsBackAsItWasAndSurvivesASecondOk) {
+    const std::u16string opened = u"#ENC=T#USR=u#PWD=cA==#PROTO=2#PORT=22#KEYF=#KEYT=RSA#CMD=eA==#CCO=CON#CON=x#RRE=NO"
+                                  u"#HFP=SHA256:pin#Note=kept#";
+    const std::optional<std::u16string> composed = ComposeParameterString(FieldsFromParameterString(opened));
+    ASSERT_TRUE(composed);
+    const std::u16string once = WithKeptFields(*composed, opened);
+    EXPECT_EQ(Generic::GetField(once, u"HFP"), u"SHA256:pin");
+    EXPECT_EQ(Generic::GetField(once, u"NOTE"), u"kept");
+    EXPECT_EQ(WithKeptFields(*ComposeParameterString(FieldsFromParameterString(once)), once), once);
 }
 
 TEST(Fill, TakesStoredValuesDecodesAndMapsCodes) {

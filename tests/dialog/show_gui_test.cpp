@@ -132,11 +132,20 @@ TEST(ShowGui, AStringWrittenByOkSurvivesAnotherShowingUnchanged) {
     }
 }
 
-TEST(ShowGui, FieldsOfOtherWritersDoNotSurviveOk) {
-    TextObject o(u"#RRE=YEA#EXTRA=1#usr=x#");
-    o.presenter.Script({o.presenter.PressOk()});
-    sa_showGUI(o);
-    EXPECT_EQ(o.parameter, u"#ENC=T#USR=x#PWD=#PROTO=A#PORT=0#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=YEA#");
+TEST(ShowGui, OkKeepsTheFieldsItDoesNotEditAfterItsOwn) {
+    const struct {
+        std::u16string_view opened, stored;
+    } cases[] = {
+        {u"#RRE=YEA#EXTRA=1#usr=x#", u"#ENC=T#USR=x#PWD=#PROTO=A#PORT=0#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=YEA#EXTRA=1#"},
+        {u"#HFP=SHA256:k#USR=u#PORT=22#hfp=other#",
+         u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#HFP=SHA256:k#"},
+    };
+    for (const auto& c : cases) {
+        TextObject o{std::u16string(c.opened)};
+        o.presenter.Script({o.presenter.PressOk()});
+        sa_showGUI(o);
+        EXPECT_EQ(o.parameter, c.stored);
+    }
 }
 
 TEST(ShowGui, EachShowingLoadsAfreshFromTheDesignAndTheParameter) {

@@ -1,0 +1,227 @@
+#include "parameters/fields.h"
+
+#include "common/text.h"
+#include "parameters/codec.h"
+#include "parameters/generic.h"
+
+#include <array>
+#include <set>
+#include <stdexcept>
+
+namespace tavrin::parameters {
+
+namespace {
+
+constexpr FieldCode kProtocolCodes[] = {
+    {u"1", u"1", u"SSH protocol 1"},
+    {u"2", u"2", u"SSH protocol 2"},
+    {u"A", u"A", u"SSH protocol: automatic (2)"},
+};
+constexpr FieldCode kKeyTypeCodes[] = {
+    {u"RSA", u"RSA", u"key type (the key file decides for Ed25519 and ECDSA keys)"},
+    {u"DSA", u"DSA", u"key type (the key file decides for Ed25519 and ECDSA keys)"},
+};
+constexpr FieldCode kComparisonCodes[] = {
+    {u"CON", u"contains", u"UP when the output contains the value"},
+    {u"NCO", u"not-contains", u"UP when the output does not contain the value"},
+    {u"LT", u"less", u"UP when the output's number is less than the value"},
+    {u"GT", u"greater", u"UP when the output's number is greater than the value"},
+};
+constexpr FieldCode kReturnModeCodes[] = {
+    {u"NO", u"never", u"the output is never added to the result"},
+    {u"YED", u"when-down", u"the output is added to the result when DOWN"},
+    {u"YEA", u"always", u"the output is always added to the result"},
+};
+
+constexpr FieldSpec kFields[] = {
+    {Field::Marker, u"ENC", Storage::Plain, true, u"T", u"", u"marker of the written form (not read by the check)",
+     {}, 0, u"", u""},
+    {Field::User, u"USR", Storage::Plain, true, u"", u"--user", u"user name", {}, 0, u"", u""},
+    {Field::Password, u"PWD", Storage::Base64, true, u"", u"--password", u"password, also the key file's pass phrase",
+     {}, 0, u"", u""},
+    {Field::Protocol, u"PROTO", Storage::Plain, true, u"", u"--protocol", u"SSH protocol", kProtocolCodes, 2, u"",
+     u"unknown code, read as A (automatic)"},
+    {Field::Port, u"PORT", Storage::Plain, true, u"", u"--port", u"TCP port", {}, 0, u"", u""},
+    {Field::KeyFile, u"KEYF", Storage::Plain, true, u"", u"--key-file", u"private key file", {}, 0, u"", u""},
+    {Field::KeyType, u"KEYT", Storage::Plain, true, u"", u"--key-type", u"key type", kKeyTypeCodes, 0, u"",
+     u"unknown code, read as RSA"},
+    {Field::Command, u"CMD", Storage::Base64, true, u"", u"--command", u"command", {}, 0, u"", u""},
+    {Field::Comparison, u"CCO", Storage::Plain, true, u"", u"--operator", u"comparison operator", kComparisonCodes, 0,
+     u"CON", u"unknown code: no test, UP with the output as the result"},
+    {Field::ComparisonValue, u"CON", Storage::Plain, true, u"", u"--value", u"comparison value", {}, 0, u"", u""},
+    {Field::ReturnMode, u"RRE", Storage::Plain, true, u"", u"--return-data", u"return-data mode", kReturnModeCodes, 0,
+     u"NO", u"unknown code, read as NO (never added)"},
+    {Field::HostKeys, u"HFP", Storage::Plain, false, u"", u"--host-key",
+     u"pinned host keys: only these are accepted, known_hosts is not read", {}, 0, u"", u""},
+};
+
+constexpr bool TableIsInEnumOrder() {
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        if (static_cast<std::size_t>(kFields[i].field) != i) return false;
+    }
+    return true;
+}
+static_assert(TableIsInEnumOrder(), "Spec() indexes the table by the enumeration");
+
+// Where the key of a piece ends: the first "=" before the next "#", or npos.
+struct RawPiece {
+    std::size_t position;
+    std::size_t end;     // the next "#" or the end of the string
+    std::size_t equals;  // npos when the piece has no "=" before `end`
+};
+
+template <class Visit>
+void ForEachRawPiece(std::u16string_view s, Visit visit) {
+    std::size_t at = s.find(u'#');
+    while (at != std::u16string_view::npos && at + 1 < s.size()) {
+        std::size_t end = s.find(u'#', at + 1);
+        if (end == std::u16string_view::npos) end = s.size();
+        const std::size_t eq = s.substr(at + 1, end - at - 1).find(u'=');
+        visit(RawPiece{at, end, eq == std::u16string_view::npos ? eq : at + 1 + eq});
+        at = end == s.size() ? std::u16string_view::npos : end;
+    }
+}
+
+// A key that a lookup can find: GetField trims blanks off the key it is given and searches for
+// "#" KEY "=", so a key with blanks at its ends, or an empty one, is never found.
+bool IsLookupKey(std::u16string_view key) { return !key.empty() && TrimBlanks(key).size() == key.size(); }
+
+}  // namespace
+
+std::span<const FieldSpec> Fields() { return kFields; }
+
+const FieldSpec& Spec(Field field) { return kFields[static_cast<std::size_t>(field)]; }
+
+const FieldSpec* FindField(std::u16string_view key) {
+    const std::u16string upper = Generic::UpperCase(TrimBlanks(key));
+    for (const FieldSpec& spec : kFields) {
+        if (spec.key == upper) return &spec;
+    }
+    return nullptr;
+}
+
+std::u16string StoredValue(std::u16string_view parameterString, Field field) {
+    return Generic::GetField(parameterString, Spec(field).key);
+}
+
+std::u16string Value(std::u16string_view parameterString, Field field) {
+    std::u16string stored = StoredValue(parameterString, field);
+    if (Spec(field).storage == Storage::Base64) return modTavrin::DecodeText(stored);
+    return stored;
+}
+
+std::u16string StoredForm(Field field, std::u16string_view value) {
+    if (Spec(field).storage == Storage::Base64) return modTavrin::EncodeText(value);
+    return std::u16string(value);
+}
+
+int IndexForCode(Field field, std::u16string_view code) {
+    const FieldSpec& spec = Spec(field);
+    for (std::size_t i = 0; i < spec.codes.size(); ++i) {
+        if (spec.codes[i].code == code) return static_cast<int>(i);
+    }
+    return spec.indexForOther;
+}
+
+std::u16string CodeForIndex(Field field, int listIndex) {
+    const FieldSpec& spec = Spec(field);
+    if (listIndex >= 0 && static_cast<std::size_t>(listIndex) < spec.codes.size()) {
+        return std::u16string(spec.codes[static_cast<std::size_t>(listIndex)].code);
+    }
+    return std::u16string(spec.codeForNone);
+}
+
+std::optional<std::u16string> CodeForOption(Field field, std::u16string_view option) {
+    for (const FieldCode& c : Spec(field).codes) {
+        if (c.option == option) return std::u16string(c.code);
+    }
+    return std::nullopt;
+}
+
+std::u16string OptionNames(Field field) {
+    const auto codes = Spec(field).codes;
+    std::u16string out;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        if (i > 0) out += i + 1 == codes.size() ? u" or " : u", ";
+        out += codes[i].option;
+    }
+    return out;
+}
+
+std::u16string_view CodeMeaning(Field field, std::u16string_view code) {
+    for (const FieldCode& c : Spec(field).codes) {
+        if (c.code == code) return c.meaning;
+    }
+    return Spec(field).otherMeaning;
+}
+
+std::vector<Piece> Pieces(std::u16string_view s) {
+    std::vector<Piece> pieces;
+    // The upper-case keys met so far: GetField finds the first "#KEY=" of the upper-case copy,
+    // and a piece's key runs to its first "=", so the first piece with a key is where any
+    // lookup of that key lands.
+    std::set<std::u16string> seen;
+    ForEachRawPiece(s, [&](const RawPiece& raw) {
+        Piece piece;
+        piece.position = raw.position;
+        piece.text = std::u16string(s.substr(raw.position + 1, raw.end - raw.position - 1));
+        if (raw.equals != std::u16string_view::npos) {
+            const std::u16string_view key = s.substr(raw.position + 1, raw.equals - raw.position - 1);
+            if (IsLookupKey(key)) {
+                piece.key = std::u16string(key);
+                piece.kind = seen.insert(Generic::UpperCase(key)).second ? Piece::Kind::Field : Piece::Kind::Hidden;
+            }
+        }
+        pieces.push_back(std::move(piece));
+    });
+    return pieces;
+}
+
+std::vector<StoredField> StoredFields(std::u16string_view s) {
+    std::vector<StoredField> fields;
+    for (Piece& piece : Pieces(s)) {
+        if (piece.kind != Piece::Kind::Field) continue;
+        StoredField field;
+        field.position = piece.position;
+        field.value = piece.text.substr(piece.key.size() + 1);
+        field.key = std::move(piece.key);
+        fields.push_back(std::move(field));
+    }
+    return fields;
+}
+
+std::u16string WithField(std::u16string_view s, std::u16string_view key, std::u16string_view value) {
+    const std::u16string upperKey = Generic::UpperCase(TrimBlanks(key));
+    for (const StoredField& field : StoredFields(s)) {
+        if (Generic::UpperCase(field.key) != upperKey) continue;
+        const std::size_t start = field.position + 1 + field.key.size() + 1;
+        std::u16string out(s.substr(0, start));
+        out += value;
+        out += s.substr(start + field.value.size());
+        return out;
+    }
+    std::u16string out(s);
+    if (out.empty() || out.back() != u'#') out += u'#';
+    out += TrimBlanks(key);
+    out += u'=';
+    out += value;
+    out += u'#';
+    return out;
+}
+
+std::u16string WithFieldsAppended(std::u16string_view closedString, const std::vector<StoredField>& fields) {
+    if (fields.empty()) return std::u16string(closedString);
+    // The closing "#" of the string is the opening "#" of the first field added.
+    std::u16string out(closedString);
+    if (out.empty() || out.back() != u'#') out += u'#';
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) out += u'#';
+        out += fields[i].key;
+        out += u'=';
+        out += fields[i].value;
+    }
+    out += u'#';
+    return out;
+}
+
+}  // namespace tavrin::parameters
