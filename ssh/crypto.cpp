@@ -21,6 +21,12 @@ int Algorithm(Digest digest) { return digest == Digest::Sha1 ? GCRY_MD_SHA1 : GC
 struct MdCloser {
     void operator()(gcry_md_hd_t h) const { gcry_md_close(h); }
 };
+struct CipherCloser {
+    void operator()(gcry_cipher_hd_t h) const { gcry_cipher_close(h); }
+};
+struct KdfCloser {
+    void operator()(gcry_kdf_hd_t h) const { gcry_kdf_close(h); }
+};
 
 }  // namespace
 
@@ -60,6 +66,48 @@ std::string Hmac(Digest digest, std::string_view key, std::string_view data) {
     gcry_md_write(raw, data.data(), data.size());
     const unsigned char* result = gcry_md_read(raw, algorithm);
     return std::string(reinterpret_cast<const char*>(result), gcry_md_get_algo_dlen(algorithm));
+}
+
+platform::SecretBytes DecryptAes256Cbc(std::string_view key, std::string_view iv, std::string_view data) {
+    Prepare();
+    constexpr std::size_t kBlock = 16;
+    if (key.size() != 32 || iv.size() != kBlock || data.size() % kBlock != 0) {
+        throw errors::ComponentFailure(u"AES-256-CBC was given a key, IV or data of the wrong size");
+    }
+    gcry_cipher_hd_t raw = nullptr;
+    if (gcry_cipher_open(&raw, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0 || raw == nullptr) {
+        throw errors::ComponentFailure(u"The cryptographic library could not set up AES-256-CBC");
+    }
+    const std::unique_ptr<gcry_cipher_handle, CipherCloser> handle(raw);
+    platform::SecretBytes out{std::string(data)};
+    if (gcry_cipher_setkey(raw, key.data(), key.size()) != 0 || gcry_cipher_setiv(raw, iv.data(), iv.size()) != 0 ||
+        (!data.empty() && gcry_cipher_decrypt(raw, out.get().data(), out.get().size(), nullptr, 0) != 0)) {
+        throw errors::ComponentFailure(u"The cryptographic library could not decrypt with AES-256-CBC");
+    }
+    return out;
+}
+
+platform::SecretBytes Argon2(const Argon2Parameters& parameters, std::string_view password, std::string_view salt,
+                             std::size_t length) {
+    Prepare();
+    int subalgorithm = GCRY_KDF_ARGON2ID;
+    if (parameters.flavour == Argon2Flavour::D) subalgorithm = GCRY_KDF_ARGON2D;
+    if (parameters.flavour == Argon2Flavour::I) subalgorithm = GCRY_KDF_ARGON2I;
+    // Tag length, passes, memory in KiB, lanes: the order libgcrypt takes them in.
+    const unsigned long settings[4] = {static_cast<unsigned long>(length), parameters.passes, parameters.memoryKiB,
+                                       parameters.parallelism};
+    gcry_kdf_hd_t raw = nullptr;
+    if (gcry_kdf_open(&raw, GCRY_KDF_ARGON2, subalgorithm, settings, 4, password.data(), password.size(), salt.data(),
+                      salt.size(), nullptr, 0, nullptr, 0) != 0 ||
+        raw == nullptr) {
+        throw errors::ComponentFailure(u"The cryptographic library refused the Argon2 parameters");
+    }
+    const std::unique_ptr<gcry_kdf_handle, KdfCloser> handle(raw);
+    platform::SecretBytes out{std::string(length, '\0')};
+    if (gcry_kdf_compute(raw, nullptr) != 0 || gcry_kdf_final(raw, out.get().size(), out.get().data()) != 0) {
+        throw errors::ComponentFailure(u"The cryptographic library could not compute Argon2");
+    }
+    return out;
 }
 
 bool SameBytes(std::string_view a, std::string_view b) {

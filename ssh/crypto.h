@@ -2,6 +2,10 @@
 // The few cryptographic primitives the SSH layer needs besides libssh's own (hashed
 // known_hosts names, key file formats), all from libgcrypt: nothing here is hand-written.
 
+#include "platform/secret.h"
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +22,25 @@ std::string Hash(Digest digest, std::string_view data);
 
 // HMAC of `data` under `key`, as raw bytes.
 std::string Hmac(Digest digest, std::string_view key, std::string_view data);
+
+// AES-256 in CBC mode, decrypting: `key` 32 bytes, `iv` 16 bytes, `data` a whole number of
+// 16-byte blocks (no padding is removed). Throws tavrin::AutomationError when the library
+// refuses.
+platform::SecretBytes DecryptAes256Cbc(std::string_view key, std::string_view iv, std::string_view data);
+
+enum class Argon2Flavour { D, I, Id };
+
+struct Argon2Parameters {
+    Argon2Flavour flavour = Argon2Flavour::Id;
+    std::uint32_t memoryKiB = 0;
+    std::uint32_t passes = 0;
+    std::uint32_t parallelism = 0;
+};
+
+// `length` bytes of Argon2 (no secret key, no associated data) of `password` with `salt`.
+// Throws tavrin::AutomationError when the library refuses the parameters.
+platform::SecretBytes Argon2(const Argon2Parameters& parameters, std::string_view password, std::string_view salt,
+                             std::size_t length);
 
 // Compares two byte strings in time that does not depend on where they differ.
 bool SameBytes(std::string_view a, std::string_view b);

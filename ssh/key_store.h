@@ -20,11 +20,31 @@ struct LoadedKey {
     std::string typeName;  // "ssh-ed25519", "ssh-rsa", "ecdsa-sha2-nistp256", ...
 };
 
-// Loads a private key file (OpenSSH format or PEM). Throws tavrin::AutomationError with a
-// description when the file is missing, unreadable, not a private key, protected by a pass
-// phrase that was not given, or when the pass phrase is wrong.
+// Loads a private key file: OpenSSH format, PEM, or PuTTY's key file (versions 2 and 3), as
+// Windows editors may leave them (byte-order mark, CRLF line ends, trailing blanks). The path
+// reaches the system through wide-character APIs and libssh is given the file's contents. Throws
+// tavrin::AutomationError with a description that names the file when it is missing,
+// unreadable, not a private key, damaged, a DSA key, protected by a pass phrase that was not
+// given, or when the pass phrase is wrong.
 std::shared_ptr<const LoadedKey> LoadPrivateKeyFile(const std::u16string& path,
                                                     const std::optional<std::u16string>& passPhrase);
+
+// What a key file is, told without the network.
+struct KeyFileDescription {
+    std::u16string format;   // "OpenSSH", "PEM", "PuTTY v2", "PuTTY v3"; empty: not a key file
+    std::u16string keyType;  // "ssh-ed25519", "ssh-rsa", "ecdsa-sha2-nistp256", "ssh-dss" ...;
+                             // empty when the file does not say before it is opened
+    int bits = 0;            // the key's size; 0 when not known
+    bool encrypted = false;
+    std::u16string comment;  // the comment of a PuTTY key file
+    // Whether the key loads: set when the file is not encrypted or a pass phrase was given.
+    std::optional<bool> opens;
+    std::u16string problem;  // why it does not load (the text LoadPrivateKeyFile throws)
+};
+
+// Describes a key file and, when it is not encrypted or a pass phrase is given, tries to load
+// it. Throws tavrin::AutomationError only when the file is missing or cannot be read.
+KeyFileDescription DescribeKeyFile(const std::u16string& path, const std::optional<std::u16string>& passPhrase);
 
 // The registry. A token stays valid while the returned registration lives.
 class KeyRegistration {

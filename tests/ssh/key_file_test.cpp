@@ -1,0 +1,329 @@
+// Key files as operators have them: OpenSSH, PEM and PuTTY (versions 2 and 3) of each key
+// type, with and without a pass phrase, as editors leave them, under non-ANSI paths, damaged,
+// and DSA. The files are made by make-test-keys.sh (ssh-keygen and puttygen): natively the
+// test runs it; the Windows build reads the folder that TAVRIN_TEST_KEYS names (made natively
+// beforehand, given as Z:\...).
+
+#include "common/automation_error.h"
+#include "common/text.h"
+#include "ssh/key_store.h"
+#include "ssh/ppk_key.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace tavrin::ssh {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// The folder of test keys, made once per run; empty when there is none.
+const fs::path& KeyFolder() {
+    static const fs::path folder = [] {
+        if (const char* given = std::getenv("TAVRIN_TEST_KEYS"); given != nullptr && *given != '\0') {
+            return fs::path(given);
+        }
+        const fs::path made = fs::temp_directory_path() / "tavrin-test-keys";
+        const fs::path script = fs::path(__FILE__).parent_path() / "make-test-keys.sh";
+        const std::string command = "bash '" + script.string() + "' '" + made.string() + "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) return fs::path();
+        return made;
+    }();
+    return folder;
+}
+
+class KeyFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (KeyFolder().empty() || !fs::exists(KeyFolder() / "ready")) {
+            GTEST_SKIP() << "no test keys: run tests/ssh/make-test-keys.sh DIR and set TAVRIN_TEST_KEYS=DIR";
+        }
+        // Files this test changes go to a folder of its own (other test processes share the keys).
+        scratch_ = KeyFolder() / ("scratch-" + std::to_string(std::random_device{}()));
+        fs::create_directories(scratch_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!scratch_.empty()) fs::remove_all(scratch_, ignored);
+    }
+
+    static fs::path Key(const std::string& name) { return KeyFolder() / name; }
+    static std::u16string PassPhrase() { return FromUtf8(ReadBytes(Key("pass-phrase.txt"))); }
+
+    // The Base64 of the public key that ssh-keygen wrote for a key.
+    static std::string ExpectedPublic(const std::string& name) {
+        const std::string base = name.substr(0, name.find_first_of("-."));
+        std::istringstream line(ReadBytes(Key(base + ".pub")));
+        std::string type, blob;
+        line >> type >> blob;
+        return blob;
+    }
+
+    static std::string PublicOf(const LoadedKey& key) {
+        char* raw = nullptr;
+        if (ssh_pki_export_pubkey_base64(key.key.get(), &raw) != SSH_OK) return {};
+        const LibsshText text(raw);
+        return text.get();
+    }
+
+    // The text LoadPrivateKeyFile throws, or "" when the key loads.
+    static std::u16string LoadProblem(const fs::path& path, const std::optional<std::u16string>& passPhrase) {
+        try {
+            LoadPrivateKeyFile(path.u16string(), passPhrase);
+            return {};
+        } catch (const AutomationError& e) {
+            return e.description();
+        }
+    }
+
+    fs::path scratch_;
+};
+
+// ---- every format of every type loads, and is the key ssh-keygen made --------------------
+
+struct LoadCase {
+    const char* file;
+    bool withPassPhrase;
+    const char* type;
+    int bits;
+    const char16_t* format;
+};
+
+class KeyFileLoads : public KeyFiles, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(KeyFileLoads, LoadsTheKeyAndDescribesIt) {
+    const LoadCase& c = GetParam();
+    const std::optional<std::u16string> phrase =
+        c.withPassPhrase ? std::optional<std::u16string>(PassPhrase()) : std::nullopt;
+    std::shared_ptr<const LoadedKey> key;
+    ASSERT_NO_THROW(key = LoadPrivateKeyFile(Key(c.file).u16string(), phrase)) << ToUtf8(LoadProblem(Key(c.file), phrase));
+    EXPECT_EQ(key->typeName, c.type);
+    EXPECT_EQ(PublicOf(*key), ExpectedPublic(c.file));
+
+    const KeyFileDescription described = DescribeKeyFile(Key(c.file).u16string(), phrase);
+    EXPECT_EQ(described.format, c.format);
+    EXPECT_EQ(described.keyType, FromUtf8(c.type));
+    EXPECT_EQ(described.bits, c.bits);
+    EXPECT_EQ(described.encrypted, c.withPassPhrase);
+    EXPECT_EQ(described.opens, std::optional<bool>(true)) << ToUtf8(described.problem);
+}
+
+#define TAVRIN_KEY_ROWS(name, type, bits)                                                           \
+    LoadCase{name, false, type, bits, u"OpenSSH"}, LoadCase{name "-enc", true, type, bits, u"OpenSSH"}, \
+        LoadCase{name "-v2.ppk", false, type, bits, u"PuTTY v2"},                                    \
+        LoadCase{name "-v2-enc.ppk", true, type, bits, u"PuTTY v2"},                                 \
+        LoadCase{name "-v3.ppk", false, type, bits, u"PuTTY v3"},                                    \
+        LoadCase{name "-v3-enc.ppk", true, type, bits, u"PuTTY v3"}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, KeyFileLoads,
+    ::testing::Values(TAVRIN_KEY_ROWS("rsa", "ssh-rsa", 3072), TAVRIN_KEY_ROWS("ecdsa256", "ecdsa-sha2-nistp256", 256),
+                      TAVRIN_KEY_ROWS("ecdsa384", "ecdsa-sha2-nistp384", 384),
+                      TAVRIN_KEY_ROWS("ecdsa521", "ecdsa-sha2-nistp521", 521),
+                      TAVRIN_KEY_ROWS("ed25519", "ssh-ed25519", 256),
+                      LoadCase{"rsa-pem", false, "ssh-rsa", 3072, u"PEM"},
+                      LoadCase{"rsa-pem-enc", true, "ssh-rsa", 3072, u"PEM"},
+                      LoadCase{"ecdsa384-pem", false, "ecdsa-sha2-nistp384", 384, u"PEM"},
+                      LoadCase{"ecdsa521-pem-enc", true, "ecdsa-sha2-nistp521", 521, u"PEM"},
+                      LoadCase{"ed25519-v3-argon2i.ppk", true, "ssh-ed25519", 256, u"PuTTY v3"},
+                      LoadCase{"ed25519-v3-argon2d.ppk", true, "ssh-ed25519", 256, u"PuTTY v3"}),
+    [](const auto& info) {
+        std::string name = info.param.file;
+        for (char& ch : name) {
+            if (ch == '-' || ch == '.') ch = '_';
+        }
+        return name;
+    });
+
+#undef TAVRIN_KEY_ROWS
+
+// ---- files that do not load, each with a text that names the file and says why -----------
+
+enum class Change { None, FlipMac, ChangePublic, Truncate };
+
+struct ProblemCase {
+    const char* name;
+    const char* file;
+    Change change;
+    const char* passPhrase;  // "" none; "right" the right one; anything else is used as is
+    const char16_t* expected;
+};
+
+class KeyFileProblems : public KeyFiles, public ::testing::WithParamInterface<ProblemCase> {};
+
+TEST_P(KeyFileProblems, FailsWithAClearText) {
+    const ProblemCase& c = GetParam();
+    fs::path path = Key(c.file);
+    if (c.change != Change::None) {
+        std::string bytes = ReadBytes(path);
+        if (c.change == Change::Truncate) bytes.resize(bytes.size() / 2);
+        if (c.change == Change::FlipMac) {
+            const std::size_t at = bytes.find("Private-MAC: ") + 13;
+            bytes[at] = bytes[at] == '0' ? '1' : '0';
+        }
+        if (c.change == Change::ChangePublic) {
+            const std::size_t at = bytes.find("Public-Lines: ") + 30;  // inside the public key's first line
+            bytes[at] = bytes[at] == 'A' ? 'B' : 'A';
+        }
+        path = scratch_ / c.file;
+        WriteBytes(path, bytes);
+    }
+    const std::string given = c.passPhrase;
+    const std::optional<std::u16string> phrase = given.empty()     ? std::nullopt
+                                                 : given == "right" ? std::optional<std::u16string>(PassPhrase())
+                                                                    : std::optional<std::u16string>(FromUtf8(given));
+    const std::u16string problem = LoadProblem(path, phrase);
+    EXPECT_NE(problem.find(u"'" + path.u16string() + u"'"), std::u16string::npos) << ToUtf8(problem);
+    EXPECT_NE(problem.find(c.expected), std::u16string::npos) << ToUtf8(problem);
+
+    // describe gives the same text; it is silent about opening only when no pass phrase was
+    // given for an encrypted key, and throws only for a file it cannot read.
+    try {
+        const KeyFileDescription described = DescribeKeyFile(path.u16string(), phrase);
+        if (described.opens.has_value()) {
+            EXPECT_FALSE(*described.opens);
+            EXPECT_EQ(described.problem, problem);
+        } else {
+            EXPECT_TRUE(described.encrypted && !phrase);
+        }
+    } catch (const AutomationError& e) {
+        EXPECT_EQ(e.description(), problem);
+    }
+}
+
+constexpr const char16_t* kWrong = u"is wrong";
+constexpr const char16_t* kDamaged = u"is damaged";
+constexpr const char16_t* kDsa = u"DSA keys are not supported";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, KeyFileProblems,
+    ::testing::Values(
+        ProblemCase{"PpkV3WrongPassPhrase", "ed25519-v3-enc.ppk", Change::None, "not the pass phrase", kWrong},
+        ProblemCase{"PpkV2WrongPassPhrase", "rsa-v2-enc.ppk", Change::None, "not the pass phrase", kWrong},
+        ProblemCase{"PpkNoPassPhrase", "ecdsa256-v3-enc.ppk", Change::None, "", u"none was given"},
+        ProblemCase{"OpenSshWrongPassPhrase", "ed25519-enc", Change::None, "not the pass phrase", kWrong},
+        ProblemCase{"PpkV3MacChanged", "ecdsa384-v3.ppk", Change::FlipMac, "", u"its MAC does not match"},
+        ProblemCase{"PpkV2MacChanged", "ed25519-v2.ppk", Change::FlipMac, "", u"its MAC does not match"},
+        ProblemCase{"PpkEncryptedMacChangedRightPassPhrase", "rsa-v2-enc.ppk", Change::FlipMac, "right",
+                    u"its MAC does not match"},
+        ProblemCase{"PpkEncryptedPublicKeyChanged", "ecdsa521-v3-enc.ppk", Change::ChangePublic, "right", kDamaged},
+        ProblemCase{"PpkTruncated", "rsa-v3.ppk", Change::Truncate, "", kDamaged},
+        ProblemCase{"OpenSshTruncated", "ecdsa256", Change::Truncate, "", u"does not hold a private key"},
+        ProblemCase{"Missing", "no-such-key", Change::None, "", u"does not exist"},
+        ProblemCase{"DsaOpenSsh", "dsa", Change::None, "", kDsa},
+        ProblemCase{"DsaOpenSshEncryptedNoPassPhrase", "dsa-enc", Change::None, "", kDsa},
+        ProblemCase{"DsaOpenSshEncryptedWrongPassPhrase", "dsa-enc", Change::None, "not the pass phrase", kDsa},
+        ProblemCase{"DsaPem", "dsa-pem", Change::None, "", kDsa},
+        ProblemCase{"DsaPemEncrypted", "dsa-pem-enc", Change::None, "right", kDsa},
+        ProblemCase{"DsaPpk", "dsa-v3.ppk", Change::None, "", kDsa},
+        ProblemCase{"DsaPpkEncrypted", "dsa-v3-enc.ppk", Change::None, "", kDsa}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- as Windows editors leave them, and under paths outside the ANSI code page -----------
+
+struct VariantCase {
+    const char* name;
+    const char* file;
+    bool crlf;
+    bool byteOrderMark;
+    bool trailingBlanks;
+};
+
+class KeyFileVariants : public KeyFiles, public ::testing::WithParamInterface<VariantCase> {};
+
+TEST_P(KeyFileVariants, Loads) {
+    const VariantCase& c = GetParam();
+    std::string out = c.byteOrderMark ? "\xEF\xBB\xBF" : "";
+    for (const char ch : ReadBytes(Key(c.file))) {
+        if (ch == '\n' && c.trailingBlanks) out += " \t ";
+        if (ch == '\n' && c.crlf) out += '\r';
+        out += ch;
+    }
+    const fs::path path = scratch_ / c.file;
+    WriteBytes(path, out);
+    const bool encrypted = std::string(c.file).find("-enc") != std::string::npos;
+    const std::optional<std::u16string> phrase =
+        encrypted ? std::optional<std::u16string>(PassPhrase()) : std::nullopt;
+    EXPECT_EQ(LoadProblem(path, phrase), u"");
+    const auto key = LoadPrivateKeyFile(path.u16string(), phrase);
+    EXPECT_EQ(PublicOf(*key), ExpectedPublic(c.file));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Editors, KeyFileVariants,
+    ::testing::Values(VariantCase{"OpenSshCrlf", "ed25519", true, false, false},
+                      VariantCase{"OpenSshAll", "ecdsa256-enc", true, true, true},
+                      VariantCase{"PemByteOrderMark", "rsa-pem", false, true, false},
+                      VariantCase{"PemEncryptedAll", "ecdsa384-pem-enc", true, true, true},
+                      VariantCase{"PemTrailingBlanks", "ecdsa521-pem", false, false, true},
+                      VariantCase{"PpkV2CrlfAndByteOrderMark", "rsa-v2-enc.ppk", true, true, false},
+                      VariantCase{"PpkV3Crlf", "ed25519-v3.ppk", true, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KeyFiles, PathOutsideTheAnsiCodePage) {
+    const fs::path folder = scratch_ / fs::path(u"\u0141ukasz \u043a\u043b\u044e\u0447 \u5bc6\u94a5");
+    fs::create_directories(folder);
+    for (const char* name : {"ed25519", "rsa-v3-enc.ppk"}) {
+        fs::copy_file(Key(name), folder / name, fs::copy_options::overwrite_existing);
+        const std::optional<std::u16string> phrase =
+            std::string(name).find("-enc") != std::string::npos ? std::optional<std::u16string>(PassPhrase())
+                                                                 : std::nullopt;
+        EXPECT_EQ(LoadProblem(folder / name, phrase), u"") << name;
+    }
+}
+
+TEST_F(KeyFiles, DescribesAnEncryptedKeyWithoutItsPassPhrase) {
+    for (const char* name : {"ecdsa384-v3-enc.ppk", "ecdsa384-v2-enc.ppk", "ecdsa384-enc"}) {
+        const KeyFileDescription d = DescribeKeyFile(Key(name).u16string(), std::nullopt);
+        EXPECT_TRUE(d.encrypted) << name;
+        EXPECT_EQ(d.keyType, u"ecdsa-sha2-nistp384") << name;
+        EXPECT_EQ(d.bits, 384) << name;
+        EXPECT_FALSE(d.opens.has_value()) << name;
+    }
+    EXPECT_EQ(DescribeKeyFile(Key("rsa-v2.ppk").u16string(), std::nullopt).comment, u"test key rsa");
+    const KeyFileDescription pem = DescribeKeyFile(Key("rsa-pem-enc").u16string(), std::nullopt);
+    EXPECT_EQ(pem.format, u"PEM");
+    EXPECT_EQ(pem.keyType, u"ssh-rsa");
+    EXPECT_EQ(pem.bits, 0);
+    EXPECT_THROW(DescribeKeyFile(Key("no-such-key").u16string(), std::nullopt), AutomationError);
+}
+
+// ---- the text helpers without files --------------------------------------------------------
+
+TEST(KeyText, NormalisesWhatEditorsLeave) {
+    EXPECT_EQ(keyfile::NormaliseKeyText("\xEF\xBB\xBF\r\n\r\n-----BEGIN X-----  \r\nAB\t\rCD\n\n-----END X-----").get(),
+              "-----BEGIN X-----\nAB\nCD\n\n-----END X-----\n");
+}
+
+TEST(KeyText, Base64) {
+    const std::string bytes("\x00\xFF\x10 key\x80", 8);
+    const auto encoded = keyfile::EncodeBase64(bytes);
+    EXPECT_EQ(encoded.get(), "AP8QIGtleYA=");
+    const auto decoded = keyfile::DecodeBase64("AP8Q\r\nIGt leYA=");
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->get(), bytes);
+    for (const char* broken : {"AP8*", "A", "AP8QI", "AP=Q", "AP8Q="}) {
+        EXPECT_FALSE(keyfile::DecodeBase64(broken).has_value()) << broken;
+    }
+}
+
+}  // namespace
+}  // namespace tavrin::ssh
