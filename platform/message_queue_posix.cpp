@@ -1,23 +1,34 @@
 // The thread's message queue on Linux: a list of tasks of our own that only its thread runs,
-// and only while it pumps.
+// and only while it pumps. A quit request is a flag of the list, taken once no task waits, as
+// Windows hands out WM_QUIT only after the posted messages.
 
 #include "platform/message_queue.h"
 #include "platform/per_thread.h"
 #include "platform/task_list.h"
 
+#include <atomic>
 #include <utility>
 
 namespace tavrin::platform {
 
 class ThreadQueue {
 public:
-    bool Post(std::function<void()> task) { return tasks_.Push(std::move(task)); }
+    bool Post(std::function<void()> task) {
+        if (tasks_.Push(std::move(task))) return true;
+        ++refused_;
+        return false;
+    }
+    bool Ready() { return !tasks_.Closed(); }
     bool Take(std::function<void()>& task) { return tasks_.Take(task); }
-    void Wait() { tasks_.WaitForTask(); }
+    void Wait(std::chrono::steady_clock::time_point until) { tasks_.WaitForTask(until); }
+    void RequestQuit(int code) { tasks_.RequestQuit(code); }
+    std::optional<int> TakeQuit() { return tasks_.TakeQuit(); }
+    std::uint64_t Refused() const { return refused_.load(); }
     void Close() { tasks_.Close(); }
 
 private:
-    TaskList tasks_;
+    TaskList tasks_{kMaxPendingTasks};
+    std::atomic<std::uint64_t> refused_{0};
 };
 
 namespace {
@@ -40,9 +51,13 @@ bool QueueHandle::Post(std::function<void()> task) const {
     return queue_->Post(std::move(task));
 }
 
+bool QueueHandle::Ready() const { return queue_ && queue_->Ready(); }
+
 QueueHandle CurrentThreadQueue() { return QueueHandle(ThisThreadsQueue()); }
 
-void PumpPending() {
+std::uint64_t RefusedPosts() { return ThisThreadsQueue()->Refused(); }
+
+PumpResult PumpPending() {
     ThreadQueue& queue = *ThisThreadsQueue();
     std::function<void()> task;
     while (queue.Take(task)) {
@@ -53,8 +68,18 @@ void PumpPending() {
         }
         task = nullptr;
     }
+    PumpResult result;
+    if (const auto code = queue.TakeQuit()) {
+        result.quit = true;
+        result.quitCode = *code;
+    }
+    return result;
 }
 
-void WaitForMessage() { ThisThreadsQueue()->Wait(); }
+void PostQuit(int code) { ThisThreadsQueue()->RequestQuit(code); }
+
+void WaitForMessage(std::chrono::milliseconds most) {
+    ThisThreadsQueue()->Wait(std::chrono::steady_clock::now() + most);
+}
 
 }  // namespace tavrin::platform

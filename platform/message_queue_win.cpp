@@ -1,7 +1,8 @@
 // The thread's message queue on Windows: a hidden message-only window per thread. A post puts
 // the task in the window's list and wakes the thread with PostMessage; the window procedure
 // runs it when the thread dispatches messages, so the host's own messages and ours share one
-// pump.
+// pump. WM_QUIT ends a pump and goes back to the caller, who posts it again once it has
+// unwound to the thread's own loop.
 
 #include "platform/message_queue.h"
 #include "platform/per_thread.h"
@@ -9,6 +10,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 #include <mutex>
 #include <utility>
@@ -60,15 +62,23 @@ public:
         window_.reset(CreateWindowExW(0, QueueWindowClass(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       ThisModule(), nullptr));
         if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        hasWindow_ = static_cast<bool>(window_);
     }
     ThreadQueue(const ThreadQueue&) = delete;
     ThreadQueue& operator=(const ThreadQueue&) = delete;
 
+    // Fails without a window, when the list is full, and when PostMessage refuses (the
+    // thread's message queue is full).
     bool Post(std::function<void()> task) {
-        return tasks_.Push(std::move(task), [this] {
+        const bool queued = tasks_.Push(std::move(task), [this] {
             return window_ && PostMessageW(window_.get(), kRunTask, 0, 0) != 0;
         });
+        if (!queued) ++refused_;
+        return queued;
     }
+
+    bool Ready() { return hasWindow_ && !tasks_.Closed(); }
+    std::uint64_t Refused() const { return refused_.load(); }
 
     bool Take(std::function<void()>& task) { return tasks_.Take(task); }
 
@@ -82,8 +92,10 @@ public:
     }
 
 private:
-    TaskList tasks_;
+    TaskList tasks_{kMaxPendingTasks};
     WindowOwner window_;
+    bool hasWindow_ = false;  // set once, read by any thread
+    std::atomic<std::uint64_t> refused_{0};
 };
 
 namespace {
@@ -123,25 +135,37 @@ bool QueueHandle::Post(std::function<void()> task) const {
     return queue_->Post(std::move(task));
 }
 
+bool QueueHandle::Ready() const { return queue_ && queue_->Ready(); }
+
 QueueHandle CurrentThreadQueue() { return QueueHandle(ThisThreadsQueue()); }
 
-void PumpPending() {
+std::uint64_t RefusedPosts() { return ThisThreadsQueue()->Refused(); }
+
+PumpResult PumpPending() {
     ThisThreadsQueue();  // this thread's window exists before the first post can come
+    PumpResult result;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
-            // Leave the quit request for the thread's own loop.
-            PostQuitMessage(static_cast<int>(msg.wParam));
+            // The caller passes it on once it is back: posted again here, the next pump would
+            // take it at once and the wait would never sleep.
+            result.quit = true;
+            result.quitCode = static_cast<int>(msg.wParam);
             break;
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    return result;
 }
 
-void WaitForMessage() {
+void PostQuit(int code) { PostQuitMessage(code); }
+
+void WaitForMessage(std::chrono::milliseconds most) {
     ThisThreadsQueue();
-    MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const auto count = most.count();
+    const DWORD milliseconds = count <= 0 ? 0 : count >= 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
+    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 }  // namespace tavrin::platform

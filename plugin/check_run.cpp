@@ -6,16 +6,29 @@
 #include "parameters/codec.h"
 #include "parameters/generic.h"
 #include "platform/message_queue.h"
+#include "platform/secret.h"
 #include "plugin/host_value.h"
 #include "plugin/portable_object.h"
 #include "plugin/verdict.h"
 #include "ssh/records.h"
 
+#include <chrono>
 #include <new>
+#include <optional>
+#include <string>
 
 namespace tavrin::plugin {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The SSH component's own limit when the time-out is 0 or less; the wait gives the run this
+// much longer than its time-out before it abandons it.
+constexpr int kDefaultTimeoutSeconds = 60;
+constexpr int kWaitGraceSeconds = 5;
+// The debug trace carries at most this many UTF-16 units of the output (64 KiB).
+constexpr std::size_t kTracedOutputUnits = 32 * 1024;
 
 // One check at a time per thread: a second check started from inside the first one's wait
 // (a host call dispatched by the pump) would overwrite the thread's records.
@@ -33,25 +46,79 @@ std::u16string FailureText(std::u16string_view description) {
     return u"ERR: " + std::u16string(description) + u"( 0)";
 }
 
-// Pumps the thread's messages until the run raises its completion flag, sleeping in the
-// platform's wait between messages instead of spinning.
-void WaitForCompletion() {
+std::u16string Decimal(std::uint64_t number) { return FromUtf8(std::to_string(number)); }
+
+// How the wait for the run ended.
+enum class WaitEnd {
+    Completed,   // the run raised its completion flag
+    OutputLost,  // a piece of output could not be held in memory
+    EventLost,   // a post to this thread failed: some event of the run will never come
+    Quit,        // the host asked the thread to quit
+    TimedOut,    // the run's time-out and the grace have passed
+};
+
+struct WaitResult {
+    WaitEnd end = WaitEnd::Completed;
+    int quitCode = 0;
+};
+
+// Pumps the thread's messages until the run raises its completion flag or the wait has to be
+// given up, sleeping in the platform's wait between messages instead of spinning.
+WaitResult WaitForCompletion(Clock::time_point deadline, std::uint64_t refusedBefore) {
     const auto& outcome = modTavrin::Outcome();
-    while (outcome.completionFlag == 0) {
-        platform::PumpPending();
-        if (outcome.completionFlag != 0) break;
-        platform::WaitForMessage();
+    for (;;) {
+        const platform::PumpResult pumped = platform::PumpPending();
+        if (pumped.quit) return {WaitEnd::Quit, pumped.quitCode};
+        if (outcome.outputLost) return {WaitEnd::OutputLost};
+        if (platform::RefusedPosts() != refusedBefore) return {WaitEnd::EventLost};
+        if (outcome.completionFlag != 0) return {WaitEnd::Completed};
+        const auto now = Clock::now();
+        if (now >= deadline) return {WaitEnd::TimedOut};
+        // Whole milliseconds, rounded up, so that the last wait does not end just short.
+        platform::WaitForMessage(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
     }
 }
 
-Verdict Check(ObjectAccess& object) {
+// "Received: " and the output, cut after kTracedOutputUnits (never inside a surrogate pair)
+// with a note of how much was left out.
+std::u16string ReceivedTrace(const std::u16string& output) {
+    if (output.size() <= kTracedOutputUnits) return u"Received: " + output;
+    std::size_t shown = kTracedOutputUnits;
+    if (output[shown - 1] >= 0xD800 && output[shown - 1] <= 0xDBFF) --shown;
+    return u"Received: " + output.substr(0, shown) + u"\n[the trace stops here: " +
+           Decimal(output.size() - shown) + u" more characters of output were not traced]";
+}
+
+// Whatever way a check leaves: the connection is released, the output's memory given back and
+// the password overwritten in the thread's records.
+class CheckCleanup {
+public:
+    explicit CheckCleanup(ObjectAccess& object) : object_(object) {}
+    ~CheckCleanup() {
+        object_.Form().Run().ReleaseConnection();
+        modTavrin::ReleaseOutput(modTavrin::Outcome());
+        modTavrin::WipePassword(modTavrin::Settings());
+    }
+    CheckCleanup(const CheckCleanup&) = delete;
+    CheckCleanup& operator=(const CheckCleanup&) = delete;
+
+private:
+    ObjectAccess& object_;
+};
+
+Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
     auto& settings = modTavrin::Settings();
+    const CheckCleanup cleanup(object);
     settings.timeout = object.TimeoutAsInteger16();
     settings.hostName = object.HostnameAsText();
 
-    const std::u16string parameters = object.ParameterAsText();
-    const auto field = [&](std::u16string_view key) { return Generic::GetField(parameters, key); };
+    struct WipedText {
+        std::u16string text;
+        ~WipedText() { platform::SecureWipe(text); }
+    } parameters{object.ParameterAsText()};
+    const auto field = [&](std::u16string_view key) { return Generic::GetField(parameters.text, key); };
     settings.userName = field(u"USR");
+    platform::SecureWipe(settings.password);
     settings.password = modTavrin::DecodeText(field(u"PWD"));
     settings.protocol = field(u"PROTO");
     settings.port = RoundToInteger16(ReadNumber(field(u"PORT")));
@@ -69,27 +136,61 @@ Verdict Check(ObjectAccess& object) {
     }
 
     auto& outcome = modTavrin::Outcome();
-    outcome.collectedOutput.clear();
+    modTavrin::ReleaseOutput(outcome);
+    outcome.outputLost = false;
+    // The events of the run come through this thread's queue: without one the wait could
+    // only end by its bound.
+    if (!platform::CurrentThreadQueue().Ready()) {
+        return {false, FailureText(u"this thread cannot receive the events of the SSH connection "
+                                   u"(its message queue could not be created)")};
+    }
+
+    const int seconds = (settings.timeout > 0 ? settings.timeout : kDefaultTimeoutSeconds) + kWaitGraceSeconds;
+    WaitResult waited;
     {
         WaitingMark mark;
+        const std::uint64_t refusedBefore = platform::RefusedPosts();
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
         object.Form().Get_mount_list(std::u16string());
-        WaitForCompletion();
+        modTavrin::WipePassword(settings);  // the component holds its own copy now
+        waited = WaitForCompletion(deadline, refusedBefore);
+    }
+    // No event of this run reaches the handlers any more; an abandoned session is cancelled.
+    object.Form().Run().ReleaseConnection();
+
+    switch (waited.end) {
+    case WaitEnd::Quit:
+        quitCode = waited.quitCode;
+        return {false, u"The check was abandoned: the host asked this thread to quit"};
+    case WaitEnd::OutputLost:
+        return {false, u"The output could not be held in memory; the check was abandoned"};
+    case WaitEnd::EventLost:
+        return {false, u"An event of the SSH connection could not be delivered to this thread; the check was "
+                       u"abandoned"};
+    case WaitEnd::TimedOut:
+        return {false, u"The check did not end within " + Decimal(static_cast<std::uint64_t>(seconds)) +
+                           u" seconds; it was abandoned"};
+    case WaitEnd::Completed:
+        break;
     }
 
     if (!outcome.errorText.empty()) return {false, outcome.errorText};
-    modTavrin::DebugTrace(u"Received: " + outcome.collectedOutput);
-    return JudgeOutput(outcome.collectedOutput, comparisonOperator, comparisonValue, returnDataMode);
+    modTavrin::DebugTrace(ReceivedTrace(outcome.collectedOutput));
+    Verdict verdict = JudgeOutput(outcome.collectedOutput, comparisonOperator, comparisonValue, returnDataMode);
+    modTavrin::ReleaseOutput(outcome);
+    return verdict;
 }
 
 }  // namespace
 
 bool sa_docheck(ObjectAccess& object) {
     Verdict verdict;
+    std::optional<int> quitCode;
     if (checkWaiting) {
         verdict = {false, FailureText(u"a check is already running on this thread")};
     } else {
         try {
-            verdict = Check(object);
+            verdict = Check(object, quitCode);
         } catch (const AutomationError& e) {
             verdict = {false, FailureText(e.description())};
         } catch (const std::bad_alloc&) {
@@ -104,6 +205,8 @@ bool sa_docheck(ObjectAccess& object) {
         // Storing a text into the object's own property does not fail in practice; if it ever
         // does, the Boolean still reaches the host.
     }
+    // The quit request that ended the wait belongs to the host's own loop.
+    if (quitCode) platform::PostQuit(*quitCode);
     return verdict.up;
 }
 

@@ -2,12 +2,17 @@
 
 #include "platform/debug_output.h"
 #include "platform/per_thread.h"
+#include "platform/secret.h"
 
 namespace modTavrin {
 
 ConnectionSettings& Settings() { return tavrin::platform::PerThread<ConnectionSettings>(); }
 
 RunOutcome& Outcome() { return tavrin::platform::PerThread<RunOutcome>(); }
+
+void WipePassword(ConnectionSettings& settings) noexcept { tavrin::platform::SecureWipe(settings.password); }
+
+void ReleaseOutput(RunOutcome& outcome) noexcept { std::u16string().swap(outcome.collectedOutput); }
 
 void DebugTrace(std::u16string_view text) { tavrin::platform::WriteDebugOutput(text); }
 

@@ -25,7 +25,16 @@ struct RunOutcome {
     std::int16_t completionFlag = 0;  // 0 lowered, -1 raised; any non-zero value ends the wait
     std::u16string collectedOutput;
     std::u16string errorText;
+    // A piece of output could not be held (an allocation failed): what was collected has a
+    // hole and was given back; the run ends DOWN.
+    bool outputLost = false;
 };
+
+// Gives the collected output's memory back (clear alone keeps the capacity on the thread).
+void ReleaseOutput(RunOutcome& outcome) noexcept;
+
+// Overwrites the password before its memory is given back (platform/secret.h).
+void WipePassword(ConnectionSettings& settings) noexcept;
 
 // This thread's records.
 ConnectionSettings& Settings();

@@ -1,7 +1,10 @@
 #include "ssh/remote_run.h"
 
 #include "common/automation_error.h"
+#include "platform/secret.h"
 #include "ssh/records.h"
+
+#include <new>
 
 namespace tavrin::ssh {
 
@@ -21,8 +24,12 @@ std::int32_t KeyTypeCode(const std::u16string& keyType) {
 
 RemoteCommandRun::RemoteCommandRun(ComponentFactory& factory) : factory_(factory) {}
 
-RemoteCommandRun::~RemoteCommandRun() {
+RemoteCommandRun::~RemoteCommandRun() { ReleaseConnection(); }
+
+void RemoteCommandRun::ReleaseConnection() noexcept {
     if (Ssh) Ssh->SetEventSink(nullptr);
+    Ssh.reset();
+    SshKeys.reset();
 }
 
 void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
@@ -54,7 +61,14 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
         if (settings.password.empty()) {
             SshKeys->LoadKeyFile(settings.keyFile, std::nullopt);
         } else {
-            SshKeys->LoadKeyFile(settings.keyFile, settings.password);
+            // The call takes its own copy of the pass phrase: overwritten here, whatever happens.
+            struct WipedCopy {
+                std::optional<std::u16string> text;
+                ~WipedCopy() {
+                    if (text) platform::SecureWipe(*text);
+                }
+            } passPhrase{settings.password};
+            SshKeys->LoadKeyFile(settings.keyFile, passPhrase.text);
         }
         Ssh->SetAuthenticationMethod(kAuthPublicKey);
         Ssh->SetKey(SshKeys->KeyOfType(KeyTypeCode(settings.keyType)));
@@ -89,8 +103,16 @@ void RemoteCommandRun::CryptoInformation(const std::u16string&, const std::u16st
 void RemoteCommandRun::HostFingerprint(const std::u16string&, bool&) {}
 
 void RemoteCommandRun::Received(std::int16_t ByteCount) {
-    if (!Ssh) return;
-    modTavrin::Outcome().collectedOutput += Ssh->Read(ByteCount, kReadAsText);
+    modTavrin::RunOutcome& outcome = modTavrin::Outcome();
+    if (!Ssh || outcome.outputLost) return;
+    try {
+        outcome.collectedOutput += Ssh->Read(ByteCount, kReadAsText);
+    } catch (const std::bad_alloc&) {
+        // A hole in the output would judge text that the command never printed: give all of
+        // it back and let the check run end DOWN.
+        modTavrin::ReleaseOutput(outcome);
+        outcome.outputLost = true;
+    }
 }
 
 void RemoteCommandRun::Disconnected() {

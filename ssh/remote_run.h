@@ -21,6 +21,11 @@ public:
     // connection. Failures while configuring propagate; a failing connect becomes the error text.
     void Get_mount_list(std::optional<std::u16string> MountName = std::nullopt);
 
+    // Ends the run: the SSH object (its session is cancelled and its worker ends) and the key
+    // object are released, and no further event reaches the handlers. The check run calls it
+    // once it has stopped waiting, whether the run ended or was abandoned.
+    void ReleaseConnection() noexcept;
+
     // The handlers of the component's events.
     void Connected(std::int16_t ErrorCode, const std::u16string& ErrorText) override;
     void CryptoInformation(const std::u16string& protocol, const std::u16string& RemoteName,

@@ -1,11 +1,15 @@
 #include "parameters/codec.h"
 #include "platform/debug_output.h"
+#include "platform/message_queue.h"
 #include "plugin/portable_object.h"
 #include "ssh/records.h"
 #include "tests/plugin/fake_component.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -205,6 +209,137 @@ TEST(CheckRunTest, ChecksOnDifferentThreadsKeepTheirOwnRecords) {
     for (auto& th : threads) th.join();
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_EQ(results[t], u"marker-" + std::u16string(1, static_cast<char16_t>(u'0' + t)));
+    }
+}
+
+
+// Whatever ends a check, no SSH object outlives it, and the thread's records keep neither the
+// password (its memory overwritten, not merely cleared) nor the output's memory.
+void ExpectNothingLeft(const FakeFactory& factory, const char* name) {
+    EXPECT_EQ(factory.record.sshAlive, 0) << name;
+    const std::u16string& password = modTavrin::Settings().password;
+    EXPECT_TRUE(std::all_of(password.data(), password.data() + password.capacity(), [](char16_t c) { return c == 0; }))
+        << name;
+    EXPECT_LT(modTavrin::Outcome().collectedOutput.capacity(), 16u) << name;
+}
+
+// A wait that the run's events do not end: each way out is DOWN with its own text, promptly,
+// and without spinning a core.
+TEST(CheckRunTest, AWaitThatTheRunDoesNotEndIsAbandoned) {
+    const auto flood = [] {
+        const auto queue = tavrin::platform::CurrentThreadQueue();
+        for (std::size_t i = 0; i <= tavrin::platform::kMaxPendingTasks && queue.Post([] {}); ++i) {
+        }
+    };
+    struct Case {
+        const char* name;
+        std::vector<FakeEvent> events;
+        std::int16_t timeout;
+        std::u16string_view text;
+        double atLeast, below;  // seconds
+        std::optional<int> quit = {};
+    };
+    const Case cases[] = {
+        {"no_event_ever_comes", {}, 1, u"The check did not end within 6 seconds; it was abandoned", 5.9, 8.0},
+        {"host_quits",
+         {{FakeEvent::kConnected, 0, u""}, {FakeEvent::kCall, 0, u"", [] { tavrin::platform::PostQuit(7); }}},
+         20, u"The check was abandoned: the host asked this thread to quit", 0.0, 1.0, 7},
+        {"an_event_cannot_be_delivered",
+         {{FakeEvent::kConnected, 0, u""}, {FakeEvent::kCall, 0, u"", flood}, {FakeEvent::kDisconnected, 0, u""}},
+         20, u"An event of the SSH connection could not be delivered to this thread; the check was abandoned", 0.0,
+         1.0},
+        {"output_cannot_be_held",
+         {{FakeEvent::kConnected, 0, u""},
+          {FakeEvent::kReceived, 0, u"first"},
+          {FakeEvent::kUnreadable, 0, u""},
+          {FakeEvent::kReceived, 0, u"after the hole"},
+          {FakeEvent::kDisconnected, 0, u""}},
+         20, u"The output could not be held in memory; the check was abandoned", 0.0, 1.0},
+    };
+    for (const auto& c : cases) {
+        FakeFactory factory;
+        factory.script.events = c.events;
+        TraceCapture traces;
+        const auto started = std::chrono::steady_clock::now();
+        const std::clock_t cpuStarted = std::clock();
+        const auto r = RunCheck(factory, Parameters(u"a", u"secret", u"ls"), c.timeout);
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double cpu = static_cast<double>(std::clock() - cpuStarted) / CLOCKS_PER_SEC;
+        EXPECT_FALSE(r.up) << c.name;
+        EXPECT_EQ(r.text, c.text) << c.name;
+        EXPECT_GE(took, c.atLeast) << c.name;
+        EXPECT_LT(took, c.below) << c.name;
+        EXPECT_LT(cpu, 0.5) << c.name << ": the wait spun";
+        EXPECT_TRUE(std::none_of(traces.lines.begin(), traces.lines.end(),
+                                 [](const std::u16string& l) { return l.rfind(u"Received:", 0) == 0; }))
+            << c.name;
+        ExpectNothingLeft(factory, c.name);
+        // The quit request is the host's again; nothing else is.
+        const auto pumped = tavrin::platform::PumpPending();
+        EXPECT_EQ(pumped.quit, c.quit.has_value()) << c.name;
+        if (c.quit) {
+            EXPECT_EQ(pumped.quitCode, *c.quit) << c.name;
+        }
+    }
+    // The thread checks normally afterwards.
+    FakeFactory factory;
+    factory.script.events = Output({u"fine"});
+    EXPECT_EQ(RunCheck(factory, Parameters(u"a", u"p", u"x")).text, u"fine");
+}
+
+// The trace carries the first 32,768 UTF-16 units (64 KiB) of the output and says how much it
+// left out; the verdict still sees all of it.
+TEST(CheckRunTest, TheTraceOfLongOutputIsCut) {
+    const std::u16string high(1, static_cast<char16_t>(0xD83D)), low(1, static_cast<char16_t>(0xDE00));
+    struct Case {
+        const char* name;
+        std::u16string output;
+        std::size_t traced;
+        std::u16string_view note;
+    };
+    const Case cases[] = {
+        {"exactly_the_limit", std::u16string(32768, u'a'), 32768, u""},
+        {"one_more", std::u16string(32768, u'a') + u"b", 32768,
+         u"\n[the trace stops here: 1 more characters of output were not traced]"},
+        {"pair_across_the_cut", std::u16string(32767, u'a') + high + low + u"c", 32767,
+         u"\n[the trace stops here: 3 more characters of output were not traced]"},
+        {"far_beyond", std::u16string(32000, u'a') + std::u16string(32000, u'b') + std::u16string(32000, u'c'), 32768,
+         u"\n[the trace stops here: 63232 more characters of output were not traced]"},
+    };
+    for (const auto& c : cases) {
+        FakeFactory factory;
+        std::vector<FakeEvent> events{{FakeEvent::kConnected, 0, u""}};
+        for (std::size_t at = 0; at < c.output.size(); at += 32000) {
+            events.push_back({FakeEvent::kReceived, 0, c.output.substr(at, 32000)});
+        }
+        events.push_back({FakeEvent::kDisconnected, 0, u""});
+        factory.script.events = events;
+        TraceCapture traces;
+        const auto r = RunCheck(factory, Parameters(u"a", u"p", u"x", u"CCO=CON#CON=c#RRE=YEA#"));
+        ASSERT_EQ(traces.lines.size(), 2u) << c.name;
+        EXPECT_EQ(traces.lines[1], u"Received: " + c.output.substr(0, c.traced) + std::u16string(c.note)) << c.name;
+        EXPECT_EQ(r.up, c.output.find(u'c') != std::u16string::npos) << c.name;
+        EXPECT_NE(r.text.find(c.output), std::u16string::npos) << c.name << ": the verdict holds the whole output";
+        ExpectNothingLeft(factory, c.name);
+    }
+}
+
+TEST(CheckRunTest, ThePasswordIsOverwrittenAfterEveryCheck) {
+    struct Case {
+        const char* name;
+        std::u16string parameter;
+    };
+    const Case cases[] = {
+        {"checked", Parameters(u"a", u"a password long enough for the heap", u"x")},
+        {"refused_without_user", u"#PWD=" + modTavrin::EncodeText(u"a password long enough for the heap") + u"#"},
+        {"failed_later", u"#USR=a#PWD=" + modTavrin::EncodeText(u"a password long enough for the heap") +
+                             u"#PORT=99999#"},
+    };
+    for (const auto& c : cases) {
+        FakeFactory factory;
+        factory.script.events = Output({u"ok"});
+        RunCheck(factory, c.parameter);
+        ExpectNothingLeft(factory, c.name);
     }
 }
 

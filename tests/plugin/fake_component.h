@@ -9,14 +9,17 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrin::testing {
 
 struct FakeEvent {
-    enum Kind { kConnected, kReceived, kDisconnected, kCall } kind;
+    // kUnreadable: a Received whose Read fails for want of memory.
+    enum Kind { kConnected, kReceived, kUnreadable, kDisconnected, kCall } kind;
     std::int16_t code = 0;
     std::u16string text;             // Connected's ErrorText, or the data that Received announces
     std::function<void()> call = {};  // kCall: runs on the pumping thread, between events
@@ -29,7 +32,7 @@ struct FakeScript {
 };
 
 struct FakeRecord {
-    int sshCreated = 0, keysCreated = 0, connects = 0;
+    int sshCreated = 0, keysCreated = 0, connects = 0, sshAlive = 0;
     std::map<std::string, std::u16string> texts;
     std::map<std::string, std::int32_t> numbers;
     std::optional<std::u16string> keyPath;
@@ -47,7 +50,7 @@ public:
 
 class FakeSsh final : public ssh::SshObject {
 public:
-    explicit FakeSsh(FakeFactory& f) : factory_(f), queue_(platform::CurrentThreadQueue()) {}
+    explicit FakeSsh(FakeFactory& f) : factory_(f), queue_(platform::CurrentThreadQueue()) { ++factory_.record.sshAlive; }
     void SetEventSink(ssh::SshEvents* sink) override { sink_ = sink; }
     void SetHostName(const std::u16string& v) override { factory_.record.texts["host"] = v; }
     void SetPort(std::int32_t v) override { factory_.record.numbers["port"] = v; }
@@ -72,6 +75,10 @@ public:
                     pending_ += e.text;
                     sink_->Received(static_cast<std::int16_t>(e.text.size()));
                     break;
+                case FakeEvent::kUnreadable:
+                    unreadable_ = true;
+                    sink_->Received(1);
+                    break;
                 case FakeEvent::kDisconnected: sink_->Disconnected(); break;
                 case FakeEvent::kCall: e.call(); break;
                 }
@@ -79,18 +86,23 @@ public:
         }
     }
     std::u16string Read(std::int16_t count, std::int32_t) override {
+        if (std::exchange(unreadable_, false)) throw std::bad_alloc();
         const auto n = std::min<std::size_t>(static_cast<std::size_t>(count), pending_.size());
         std::u16string out = pending_.substr(0, n);
         pending_.erase(0, n);
         return out;
     }
-    ~FakeSsh() override { *alive_ = false; }
+    ~FakeSsh() override {
+        *alive_ = false;
+        --factory_.record.sshAlive;
+    }
 
 private:
     FakeFactory& factory_;
     platform::QueueHandle queue_;
     ssh::SshEvents* sink_ = nullptr;
     std::u16string pending_;
+    bool unreadable_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

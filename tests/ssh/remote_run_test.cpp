@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <thread>
 #include "platform/message_queue.h"
@@ -27,6 +28,7 @@ struct Log {
     std::optional<std::u16string> loadFailure;
     std::optional<std::optional<std::u16string>> passPhrase;
     std::u16string pending;  // what Read hands out
+    bool readFails = false;  // Read fails for want of memory
     int sshCreated = 0, keysCreated = 0, sshAlive = 0;
 };
 
@@ -53,6 +55,7 @@ public:
     }
     std::u16string Read(std::int16_t count, std::int32_t kind) override {
         Add("Read", std::to_string(count) + "/" + std::to_string(kind));
+        if (log_.readFails) throw std::bad_alloc();
         std::u16string piece = log_.pending.substr(0, static_cast<std::size_t>(count));
         log_.pending.erase(0, piece.size());
         return piece;
@@ -229,6 +232,27 @@ TEST_F(RemoteRunTest, EveryRunReplacesBothObjects) {
     EXPECT_EQ(factory.log.sshCreated, 2);
     EXPECT_EQ(factory.log.keysCreated, 2);
     EXPECT_EQ(factory.log.sshAlive, 1);
+    run.ReleaseConnection();
+    EXPECT_EQ(factory.log.sshAlive, 0);
+    run.Received(3);  // an event that was already on its way reads nothing
+    EXPECT_EQ(Find(factory.log.calls, "Read"), "<none>");
+}
+
+// A piece that cannot be held gives back what was collected and marks the outcome; later
+// pieces are not read into a text with a hole.
+TEST_F(RemoteRunTest, OutputThatCannotBeHeldIsGivenBackAndMarked) {
+    RemoteCommandRun run(factory);
+    run.Get_mount_list();
+    factory.log.pending = std::u16string(1000, u'x') + u"tail";
+    run.Received(1000);
+    factory.log.readFails = true;
+    run.Received(2);
+    EXPECT_TRUE(modTavrin::Outcome().outputLost);
+    EXPECT_EQ(modTavrin::Outcome().collectedOutput.capacity(), std::u16string().capacity());
+    factory.log.readFails = false;
+    run.Received(4);
+    EXPECT_EQ(modTavrin::Outcome().collectedOutput, u"");
+    EXPECT_EQ(Find(factory.log.calls, "Read", 3), "<none>");
 }
 
 TEST_F(RemoteRunTest, HandlersFillTheOutcome) {
