@@ -19,6 +19,7 @@ struct ComposeRequest {
     std::u16string comparison = u"contains";  // contains, not-contains, less, greater
     std::u16string value;
     std::u16string returnData = u"never";     // never, when-down, always
+    std::vector<std::u16string> hostKeys;     // pinned host keys, "SHA256:..."; none: no HFP field
 };
 
 struct ComposeResult {
@@ -26,12 +27,22 @@ struct ComposeResult {
     std::u16string error;  // why nothing was composed
 };
 
-// The parameter string exactly as the dialog's OK writes it for these settings. Refuses a "#"
-// in a field that is stored as plain text, since it would cut that field when read back.
+// The parameter string exactly as the dialog's OK writes it for these settings, followed by
+// the HFP field when host keys are given (as OK keeps it). Refuses a "#" in a field that is
+// stored as plain text, since it would cut that field when read back, and a malformed host key.
 ComposeResult Compose(const ComposeRequest& request);
 
-// One line per field with its meaning, then the warnings; the password masked unless
-// showPassword.
+// One line per field with its meaning, then the warnings. Unless showPassword, nothing of the
+// password is shown: neither the password, nor its Base64 form, nor its length.
 std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPassword);
+
+// tavrin-check pin: how long the key exchange may take unless --timeout says otherwise.
+inline constexpr int kPinDefaultTimeoutSeconds = 10;
+// The port to fetch the host key from: the one given, else the parameter string's port as the
+// check reads it (0, empty or out of range: 22).
+int PinPort(std::optional<int> givenPort, std::optional<std::u16string_view> parameter);
+// The parameter string with its HFP field set to the fingerprint, replacing the pins it had
+// and keeping every other field.
+std::u16string WithHostKeyPin(std::u16string_view parameter, std::u16string_view fingerprint);
 
 }  // namespace tavrin::tools

@@ -1,12 +1,16 @@
 // tavrin-check: one check from a terminal.
 #include "common/text.h"
+#include "common/version.h"
 #include "platform/debug_output.h"
+#include "platform/files.h"
+#include "platform/secret.h"
 #include "plugin/portable_object.h"
+#include "ssh/library.h"
+#include "ssh/session.h"
 #include "tools/cli.h"
 
+#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <memory>
 #include <string>
@@ -18,6 +22,8 @@
 #endif
 
 namespace {
+
+using namespace tavrin;
 
 std::vector<std::u16string> Arguments([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     std::vector<std::u16string> args;
@@ -40,18 +46,61 @@ void WriteLine(std::FILE* to, std::u16string_view text) {
     std::fflush(to);
 }
 
-// The first line of a file, without its line end, as UTF-8.
-std::optional<std::u16string> ReadPasswordFile(const std::u16string& path) {
-#ifdef _WIN32
-    std::ifstream in(std::filesystem::path(reinterpret_cast<const wchar_t*>(path.c_str())), std::ios::binary);
-#else
-    std::ifstream in(tavrin::ToUtf8(path), std::ios::binary);
-#endif
-    if (!in) return std::nullopt;
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return tavrin::FromUtf8(line);
+// A parameter string or a password is never larger than this.
+constexpr std::size_t kLargestInput = 1024 * 1024;
+
+// The first line of a file (UTF-8), without its line end. The bytes read are wiped.
+std::optional<std::u16string> ReadFirstLine(const std::u16string& path) {
+    platform::FileContents file = platform::ReadWholeFile(path, kLargestInput);
+    if (file.status != platform::FileStatus::Read) return std::nullopt;
+    std::u16string line = tools::ParameterFromBytes(file.bytes);
+    platform::SecureWipe(file.bytes);
+    return line;
+}
+
+std::optional<std::u16string> ReadStandardInputLine() {
+    std::string bytes;
+    char buffer[4096];
+    std::size_t got = 0;
+    while (bytes.find('\n') == std::string::npos && bytes.size() < kLargestInput &&
+           (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+        bytes.append(buffer, got);
+    }
+    platform::SecureWipe(buffer, sizeof buffer);
+    std::u16string line = tools::ParameterFromBytes(bytes);
+    platform::SecureWipe(bytes);
+    return line;
+}
+
+// The parameter string from where the command line says; nullopt (with a message) when it
+// cannot be read.
+std::optional<std::u16string> ReadParameter(const tools::ParameterSource& source) {
+    switch (source.kind) {
+        case tools::ParameterSource::Kind::Text: return source.value;
+        case tools::ParameterSource::Kind::StandardInput: return ReadStandardInputLine();
+        case tools::ParameterSource::Kind::File: break;
+    }
+    auto text = ReadFirstLine(source.value);
+    if (!text) WriteLine(stderr, u"tavrin-check: cannot read the parameter file " + source.value);
+    return text;
+}
+
+int Pin(const tools::PinCommand& command) {
+    std::optional<std::u16string> parameter;
+    if (command.parameter) {
+        parameter = ReadParameter(*command.parameter);
+        if (!parameter) return tools::kExitUnknown;
+    }
+    const int port = tools::PinPort(command.port, parameter);
+    const ssh::HostKeyProbe probe =
+        ssh::ProbeHostKey(ToUtf8(command.host), port, std::chrono::seconds(command.timeoutSeconds));
+    if (!probe.error.empty() || probe.fingerprint.empty()) {
+        WriteLine(stderr, u"tavrin-check: " + (probe.error.empty() ? u"the server sent no host key" : probe.error));
+        return tools::kExitDown;
+    }
+    WriteLine(stdout, probe.keyType + u" " + probe.fingerprint);
+    if (parameter) WriteLine(stdout, tools::WithHostKeyPin(*parameter, probe.fingerprint));
+    return tools::kExitUp;
 }
 
 }  // namespace
@@ -66,8 +115,15 @@ int main(int argc, char** argv) {
         std::fputs(tools::kUsage, stdout);
         return tools::kExitUp;
     }
+    if (parsed.version && parsed.error.empty()) {
+        WriteLine(stdout, u"tavrin-check " + FromUtf8(TAVRIN_VERSION_TEXT));
+        WriteLine(stdout, u"libssh " + FromUtf8(ssh::LibraryVersion()));
+        return tools::kExitUp;
+    }
     if (parsed.describe) {
-        for (const auto& line : tools::Describe(parsed.describe->parameter, parsed.describe->showPassword)) {
+        const auto parameter = ReadParameter(parsed.describe->parameter);
+        if (!parameter) return tools::kExitUnknown;
+        for (const auto& line : tools::Describe(*parameter, parsed.describe->showPassword)) {
             WriteLine(stdout, line);
         }
         return tools::kExitUp;
@@ -75,36 +131,42 @@ int main(int argc, char** argv) {
     if (parsed.compose) {
         tools::ComposeRequest request = parsed.compose->request;
         if (parsed.compose->passwordFile) {
-            const auto password = ReadPasswordFile(*parsed.compose->passwordFile);
+            const auto password = ReadFirstLine(*parsed.compose->passwordFile);
             if (!password) {
                 WriteLine(stderr, u"tavrin-check: cannot read the password file " + *parsed.compose->passwordFile);
-                return tools::kExitUsage;
+                return tools::kExitUnknown;
             }
             request.password = *password;
         }
         const auto result = tools::Compose(request);
+        platform::SecureWipe(request.password);
         if (!result.parameter) {
             WriteLine(stderr, u"tavrin-check: " + result.error);
-            return tools::kExitUsage;
+            return tools::kExitUnknown;
         }
         WriteLine(stdout, *result.parameter);
         return tools::kExitUp;
     }
+    if (parsed.pin) return Pin(*parsed.pin);
     if (!parsed.check) {
         WriteLine(stderr, u"tavrin-check: " + parsed.error);
         std::fputs(tools::kUsage, stderr);
-        return tools::kExitUsage;
+        return tools::kExitUnknown;
     }
     const tools::CheckCommand& command = *parsed.check;
     if (command.verbose) {
         platform::SetDebugSink([](std::u16string_view text) { WriteLine(stderr, text); });
     }
+    auto parameter = ReadParameter(command.parameter);
+    if (!parameter) return tools::kExitUnknown;
 
     plugin::PortableObject object;
     object.sa_hostname = command.host;
     if (command.timeout) object.sa_timeout = *command.timeout;
-    object.sa_parameter = command.parameter;
+    object.sa_parameter = std::move(*parameter);
+    platform::SecureWipe(*parameter);
     const bool up = object.sa_docheck();
-    WriteLine(stdout, std::get<std::u16string>(object.sa_result));
-    return up ? tools::kExitUp : tools::kExitDown;
+    const std::u16string result = std::get<std::u16string>(object.sa_result);
+    WriteLine(stdout, result);
+    return tools::ExitStatusForCheck(up, result);
 }

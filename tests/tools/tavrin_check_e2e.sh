@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # tavrin-check end to end against the test sshd: verdicts and exit codes, the traces of
-# --verbose, key files, a bound time-out, and compose -> describe -> check with the string.
+# --verbose, key files, a bound time-out, compose -> describe -> check with the string, the
+# parameter string from a file and from standard input, describe keeping the password to
+# itself, and pinning the server's host key.
 #   tavrin_check_e2e.sh ENV_FILE PROGRAM [RUNNER...]
 # RUNNER, when given, runs the program (the Windows build runs under scripts/wine-run.sh);
 # paths handed to a Windows program are then written as Z:\...
@@ -26,11 +28,14 @@ param() {  # param COMMAND OPERATOR VALUE MODE [KEYFILE [PASSWORD]]
   printf '#ENC=T#USR=%s#PWD=%s#PROTO=A#PORT=%s#KEYF=%s#KEYT=RSA#CMD=%s#CCO=%s#CON=%s#RRE=%s#' \
     "$SSHD_USER" "$(b64 "$password")" "$SSHD_PORT" "$keyfile" "$(b64 "$1")" "$2" "$3" "$4"
 }
-run() {  # run ARGS... -> sets out, err, rc, secs
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+stdin_from=/dev/null
+run() {  # run ARGS... -> sets out, err, rc, secs; standard input from $stdin_from
   local o e t0 t1
   o=$(mktemp) e=$(mktemp)
   t0=$(date +%s.%N)
-  "${runner[@]}" "$program" "$@" >"$o" 2>"$e"
+  "${runner[@]}" "$program" "$@" <"$stdin_from" >"$o" 2>"$e"
   rc=$?
   t1=$(date +%s.%N)
   out=$(tr -d '\r' <"$o") err=$(tr -d '\r' <"$e")
@@ -58,13 +63,41 @@ expect "standard error is collected too" 0 "Output contains oops" \
   --host "$host" --timeout 10 --parameter "$(param 'echo oops >&2' CON oops NO)"
 expect "Ed25519 key with its pass phrase" 0 "Output contains key-ok" \
   --host "$host" --timeout 10 --parameter "$(param 'echo key-ok' CON key-ok NO "$KEY_ED25519" "$KEY_ED25519_PASSPHRASE")"
-expect "no user name: the fixed text, exit 2" 2 "ERR: can't connect to an SSH server without a USERNAME" \
+# A check that could not run at all is UNKNOWN (3), as is a usage error.
+expect "no user name: the fixed text, exit 3" 3 "ERR: can't connect to an SSH server without a USERNAME" \
   --host "$host" --parameter "#PWD=cA==#"
-expect "port out of range: the error path" 2 "ERR: Overflow( 0)" \
+expect "port out of range: the error path, exit 3" 3 "ERR: Overflow( 0)" \
   --host "$host" --parameter "#USR=u#PWD=cA==#PORT=70000#"
-expect "time-out that is no number" 2 "ERR: Type mismatch( 0)" \
+expect "time-out that is no number, exit 3" 3 "ERR: Type mismatch( 0)" \
   --host "$host" --timeout soon --parameter "$(param 'echo x' CON x NO)"
+expect "password that is no Base64, exit 3" 3 "ERR: Invalid procedure call or argument( 0)" \
+  --host "$host" --parameter "#USR=u#PWD==cA=#"
+run --host "$host" --timeout 10 --parameter "$(param 'echo x' CON x NO "$work/no-such-key")"
+if [ "$rc" = 3 ] && [[ "$out" == "ERR: "* ]]; then ok "key file that cannot be loaded: exit 3 ($out)"
+else bad "missing key file" "exit $rc: $out"; fi
 expect "usage error: exit 3 and nothing on standard output" 3 "" --host "$host"
+expect "parameter given twice: usage error" 3 "" --host "$host" --parameter x --parameter-file "$work/x"
+run --help
+if [ "$rc" = 0 ] && grep -q -- "--parameter-file F" <<<"$out" && grep -q "Exit status: 0 UP; 2 DOWN; 3 UNKNOWN" <<<"$out" \
+  && grep -q "command line" <<<"$out"; then ok "--help documents the exit status and the parameter file"
+else bad "--help" "exit $rc" "$out"; fi
+run --version
+if [ "$rc" = 0 ] && [[ "$(sed -n 1p <<<"$out")" =~ ^tavrin-check\ [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] \
+  && [[ "$(sed -n 2p <<<"$out")" =~ ^libssh\ [0-9]+\.[0-9]+\.[0-9]+ ]]; then ok "--version: $(tr '\n' ' ' <<<"$out")"
+else bad "--version" "exit $rc" "$out"; fi
+
+# The parameter string from a file and from standard input, so that it stands on no command line.
+param 'echo from-file' CON from-file NO >"$work/param"
+chmod 600 "$work/param"
+expect "--parameter-file: UP" 0 "Output contains from-file" \
+  --host "$host" --timeout 10 --parameter-file "$(path_for_program "$work/param")"
+printf '%s\r\n' "$(param 'echo from-stdin' CON from-stdin NO)" >"$work/stdin"
+stdin_from=$work/stdin
+expect "--parameter -: UP (the line end of a Windows file is no part of it)" 0 "Output contains from-stdin" \
+  --host "$host" --timeout 10 --parameter -
+stdin_from=/dev/null
+expect "--parameter-file that cannot be read: exit 3" 3 "" \
+  --host "$host" --parameter-file "$(path_for_program "$work/missing")"
 
 run --host "$host" --timeout 10 --parameter "$(param 'echo ok' CON ok NO '' 'wrong password')"
 if [ "$rc" = 2 ] && [ -n "$out" ] && [[ "$out" != ERR:* ]]; then ok "wrong password: DOWN with the server's refusal"
@@ -89,13 +122,70 @@ if [ "$rc" = 0 ] && [ "$composed" = "$want" ]; then ok "compose writes the dialo
 else bad "compose" "exit $rc" "got:  $composed" "want: $want"; fi
 run describe --parameter "$composed"
 if [ "$rc" = 0 ] && grep -q "echo round-trip" <<<"$out" && ! grep -q "$SSHD_PASSWORD" <<<"$out" && ! grep -q "^warning" <<<"$out"; then
-  ok "describe decodes the command, masks the password, warns of nothing"
+  ok "describe decodes the command, hides the password, warns of nothing"
 else bad "describe" "exit $rc" "$out"; fi
+
+# describe shows nothing of the password: not the password, not its Base64 form, not its
+# length (the output for a longer password is the same), whichever way the string arrives.
+secret='Zebra-Secret-42'
+secret_b64=$(b64 "$secret")
+run compose --user u --password "$secret" --command x --value y
+printf '%s\n' "$out" >"$work/secret-param"
+run compose --user u --password "${secret}${secret}" --command x --value y
+printf '%s\n' "$out" >"$work/longer-param"
+leaks() { grep -q -e "$secret" -e "$secret_b64" -e "${secret_b64%%=*}" -e '\*\*\*' <<<"$1"; }
+run describe --parameter-file "$(path_for_program "$work/secret-param")"
+hidden=$out hidden_rc=$rc
+run describe --parameter-file "$(path_for_program "$work/longer-param")"
+if [ "$hidden_rc" = 0 ] && [ "$rc" = 0 ] && ! leaks "$hidden" && [ "$hidden" = "$out" ] && grep -q "^PWD" <<<"$hidden"; then
+  ok "describe hides the password, its Base64 form and its length"
+else bad "describe hiding" "exit $hidden_rc/$rc" "$hidden" "---" "$out"; fi
+stdin_from=$work/secret-param
+run describe --parameter -
+stdin_from=/dev/null
+if [ "$rc" = 0 ] && ! leaks "$out" && grep -q "^USR   = u" <<<"$out"; then ok "describe --parameter - hides the password"
+else bad "describe from standard input" "exit $rc" "$out"; fi
+run describe --parameter "#USR=u#PWD==${secret_b64}#"
+if [ "$rc" = 0 ] && ! leaks "$out" && grep -q "not valid Base64" <<<"$out"; then ok "describe hides a password that is no Base64"
+else bad "describe of a bad password" "exit $rc" "$out"; fi
+run describe --parameter-file "$(path_for_program "$work/secret-param")" --show-password
+if [ "$rc" = 0 ] && grep -q "$secret" <<<"$out" && grep -q "$secret_b64" <<<"$out"; then ok "describe --show-password shows it"
+else bad "describe --show-password" "exit $rc" "$out"; fi
 expect "a check with the composed string" 0 "Output contains round-trip(round-trip
 )" --host "$host" --timeout 10 --parameter "$composed"
 run compose --user 'a#b' --command x
 if [ "$rc" = 3 ] && [ -z "$out" ] && [[ "$err" == *'"#"'* ]]; then ok "compose refuses a # in a plain field"
 else bad "compose refusal" "exit $rc" "$out" "$err"; fi
+
+# Pinning: fetch the server's key without logging in, pin it, check with the pinned string.
+run pin --host "$host" --port "$SSHD_PORT" --timeout 10
+pinned_key=$(cut -d' ' -f2 <<<"$out")
+if [ "$rc" = 0 ] && [[ "$out" =~ ^(ssh-ed25519|ecdsa-sha2-nistp256|rsa-sha2-512|rsa-sha2-256|ssh-rsa)\ SHA256: ]] \
+  && { [ "$pinned_key" = "$HOSTKEY_ED25519_SHA256" ] || [ "$pinned_key" = "$HOSTKEY_ECDSA_SHA256" ] \
+       || [ "$pinned_key" = "$HOSTKEY_RSA_SHA256" ]; }; then
+  ok "pin prints the server's key type and fingerprint ($out)"
+else bad "pin" "exit $rc" "$out" "$err"; fi
+param 'echo pinned' CON pinned NO >"$work/pin-param"
+run pin --host "$host" --timeout 10 --parameter-file "$(path_for_program "$work/pin-param")"
+with_pin=$(sed -n 2p <<<"$out")
+if [ "$rc" = 0 ] && [ "$with_pin" = "$(cat "$work/pin-param")HFP=$pinned_key#" ]; then
+  ok "pin --parameter-file: the string with HFP set, on the string's own port"
+else bad "pin with a parameter string" "exit $rc" "$out" "$err"; fi
+expect "a check with the pinned key: UP" 0 "Output contains pinned" --host "$host" --timeout 10 --parameter "$with_pin"
+run pin --host "$host" --timeout 10 --parameter "${with_pin/HFP=/HFP=SHA256:0000000000000000000000000000000000000000000,}"
+if [ "$rc" = 0 ] && [ "$(sed -n 2p <<<"$out")" = "$with_pin" ]; then ok "pin replaces the pins a string had"
+else bad "pin replacing HFP" "exit $rc" "$out" "$err"; fi
+other_key=$(ssh-keygen -l -E sha256 -f "$OTHER_HOSTKEY_PUB" | cut -d' ' -f2)
+run compose --user "$SSHD_USER" --password "$SSHD_PASSWORD" --port "$SSHD_PORT" --command "echo pinned" --value pinned \
+  --host-key "$other_key"
+run --host "$host" --timeout 10 --parameter "$out"
+if [ "$rc" = 2 ] && [[ "$out" == *"$pinned_key"* ]]; then ok "a check pinned to another key: DOWN naming the server's key"
+else bad "wrong pin" "exit $rc" "$out"; fi
+expect "compose refuses a malformed host key" 3 "" compose --user u --command x --host-key "MD5:00:11"
+closed_port=1
+run pin --host "$host" --port "$closed_port" --timeout 5
+if [ "$rc" = 2 ] && [ -z "$out" ] && [ -n "$err" ]; then ok "pin of a port where no server listens: exit 2 ($err)"
+else bad "pin without a server" "exit $rc" "$out" "$err"; fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -1,4 +1,5 @@
 #include "dialog/parameter_editing.h"
+#include "parameters/fields.h"
 #include "tools/operator_tools.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,9 @@ namespace {
 using tavrin::tools::Compose;
 using tavrin::tools::ComposeRequest;
 using tavrin::tools::Describe;
+
+constexpr std::u16string_view kPinA = u"SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+constexpr std::u16string_view kPinB = u"SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s";
 
 TEST(ComposeTest, WritesWhatTheDialogWrites) {
     ComposeRequest r;
@@ -78,21 +82,72 @@ TEST(ComposeTest, RefusesWhatWouldNotReadBack) {
     refused([](ComposeRequest& r) { r.comparison = u"equals"; });
     refused([](ComposeRequest& r) { r.returnData = u"sometimes"; });
     refused([](ComposeRequest& r) { r.password = u"\u4E2D"; });
+    refused([](ComposeRequest& r) { r.hostKeys = {u"MD5:16:27:ac"}; });
+    refused([](ComposeRequest& r) { r.hostKeys = {std::u16string(kPinA), u""}; });
+    refused([](ComposeRequest& r) { r.hostKeys = {std::u16string(kPinA.substr(0, 20))}; });
+}
+
+TEST(ComposeTest, HostKeysFollowTheDialogsFieldsAsHfp) {
+    ComposeRequest r;
+    r.user = u"U";
+    r.command = u"df -k";
+    r.value = u"V";
+    const std::u16string layout = u"#ENC=T#USR=U#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=V#RRE=NO#";
+    EXPECT_EQ(Compose(r).parameter, std::optional<std::u16string>(layout));
+    r.hostKeys = {std::u16string(kPinA)};
+    EXPECT_EQ(Compose(r).parameter, std::optional<std::u16string>(layout + u"HFP=" + std::u16string(kPinA) + u"#"));
+    // Repeated, or several in one, with blanks and the padding some tools print.
+    r.hostKeys = {std::u16string(kPinA) + u"=", u" " + std::u16string(kPinB) + u" ," + std::u16string(kPinA)};
+    const auto several = Compose(r);
+    ASSERT_TRUE(several.parameter);
+    EXPECT_EQ(tavrin::parameters::StoredValue(*several.parameter, tavrin::parameters::Field::HostKeys),
+              std::u16string(kPinA) + u"," + std::u16string(kPinB) + u"," + std::u16string(kPinA));
 }
 
 bool HasLine(const std::vector<std::u16string>& lines, std::u16string_view part) {
     return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.find(part) != std::u16string::npos; });
 }
 
-TEST(DescribeTest, ShowsFieldsDecodedAndMasked) {
+TEST(DescribeTest, ShowsFieldsDecodedAndNothingOfThePassword) {
     const std::u16string p = u"#ENC=T#USR=admin#PWD=c2VjcmV0#PROTO=A#PORT=2222#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=/#RRE=NO#";
-    const auto masked = Describe(p, false);
-    EXPECT_TRUE(HasLine(masked, u"******"));
-    EXPECT_FALSE(HasLine(masked, u"secret"));
-    EXPECT_TRUE(HasLine(masked, u"df -k"));
-    EXPECT_TRUE(HasLine(masked, u"TCP port 2222"));
-    EXPECT_FALSE(HasLine(masked, u"warning:"));
-    EXPECT_TRUE(HasLine(Describe(p, true), u"secret"));
+    const auto hidden = Describe(p, false);
+    EXPECT_FALSE(HasLine(hidden, u"secret"));
+    EXPECT_FALSE(HasLine(hidden, u"c2VjcmV0"));
+    EXPECT_FALSE(HasLine(hidden, u"******"));  // nor its length
+    // Nor its length: the PWD line of a longer password is the same.
+    const auto longer = Describe(u"#ENC=T#USR=admin#PWD=" + tavrin::parameters::StoredForm(tavrin::parameters::Field::Password,
+                                                                                           u"a much longer secret") +
+                                     u"#PROTO=A#PORT=2222#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=/#RRE=NO#",
+                                 false);
+    EXPECT_EQ(longer, hidden);
+    EXPECT_TRUE(HasLine(hidden, u"--show-password"));
+    EXPECT_TRUE(HasLine(hidden, u"df -k"));
+    EXPECT_TRUE(HasLine(hidden, u"TCP port 2222"));
+    EXPECT_TRUE(HasLine(hidden, u"none pinned"));
+    EXPECT_FALSE(HasLine(hidden, u"warning:"));
+    const auto shown = Describe(p, true);
+    EXPECT_TRUE(HasLine(shown, u"secret"));
+    EXPECT_TRUE(HasLine(shown, u"c2VjcmV0"));
+
+    // A password that does not decode, in any letter case of its key, and one that a later
+    // field of the same key repeats: still nothing of it.
+    for (const std::u16string_view q : {u"#USR=u#PWD==c2VjcmV0#", u"#USR=u#pwd=c2VjcmV0#PWD=c2VjcmV0#"}) {
+        const auto lines = Describe(q, false);
+        EXPECT_FALSE(HasLine(lines, u"c2VjcmV0")) << std::string(q.begin(), q.end());
+        EXPECT_FALSE(HasLine(lines, u"secret"));
+    }
+}
+
+TEST(DescribeTest, ShowsAndChecksPinnedHostKeys) {
+    const std::u16string base = u"#USR=u#PWD=cA==#CMD=eA==#CCO=CON#CON=x#RRE=NO#";
+    const auto two = Describe(base + u"HFP=" + std::u16string(kPinA) + u"," + std::u16string(kPinB) + u"#", false);
+    EXPECT_TRUE(HasLine(two, u"(2 keys)"));
+    EXPECT_TRUE(HasLine(two, kPinB));
+    EXPECT_FALSE(HasLine(two, u"warning:"));
+    EXPECT_FALSE(HasLine(two, u"unknown field"));
+    const auto bad = Describe(base + u"hfp=MD5:aa:bb#", false);
+    EXPECT_TRUE(HasLine(bad, u"warning: HFP: "));
+    EXPECT_TRUE(HasLine(bad, u"MD5"));
 }
 
 TEST(DescribeTest, WarnsOfWhatTheCheckWillRefuse) {
@@ -116,7 +171,24 @@ TEST(DescribeTest, WarnsOfWhatTheCheckWillRefuse) {
         EXPECT_TRUE(HasLine(Describe(c.parameter, false), c.warning)) << std::string(c.warning.begin(), c.warning.end());
     }
     EXPECT_TRUE(HasLine(Describe(u"#USR=u#ZZZ=1#", false), u"unknown field"));
+    EXPECT_TRUE(HasLine(Describe(u"USR=u#PWD=cA==#", false), u"does not begin with"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==##", false), u"\"\" after the value of PWD"));
     EXPECT_TRUE(HasLine(Describe(u"#USR=u#KEYT=ECDSA#", false), u"unknown code, read as RSA"));
+}
+
+TEST(PinTest, PortAndPinnedString) {
+    using tavrin::tools::PinPort;
+    using tavrin::tools::WithHostKeyPin;
+    EXPECT_EQ(PinPort(2022, u"#PORT=2222#"), 2022);
+    EXPECT_EQ(PinPort(std::nullopt, u"#PORT=2222#"), 2222);
+    EXPECT_EQ(PinPort(std::nullopt, std::nullopt), 22);
+    for (const std::u16string_view none : {u"#USR=u#", u"#PORT=0#", u"#PORT=-5#", u"#PORT=70000#"}) {
+        EXPECT_EQ(PinPort(std::nullopt, none), 22) << std::string(none.begin(), none.end());
+    }
+
+    const std::u16string pin(kPinB);
+    EXPECT_EQ(WithHostKeyPin(u"#USR=u#HFP=" + std::u16string(kPinA) + u"#X=1#", pin), u"#USR=u#HFP=" + pin + u"#X=1#");
+    EXPECT_EQ(WithHostKeyPin(u"#USR=u#X=1#", pin), u"#USR=u#X=1#HFP=" + pin + u"#");
 }
 
 }  // namespace
