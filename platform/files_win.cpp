@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "common/text.h"
+#include "platform/win32_text.h"
 
 #include <windows.h>
 #include <knownfolders.h>
@@ -12,27 +13,9 @@ namespace tavrin::platform {
 
 namespace {
 
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-std::u16string Narrow(const wchar_t* text) {
-    const std::wstring wide(text);
-    return std::u16string(wide.begin(), wide.end());
-}
-
-std::u16string ErrorText(DWORD error) {
-    wchar_t* raw = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
-    std::u16string text;
-    if (length > 0 && raw != nullptr) text.assign(raw, raw + length);
-    if (raw != nullptr) LocalFree(raw);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ' ||
-                             text.back() == u'.')) {
-        text.pop_back();
-    }
-    if (text.empty()) text = u"error " + FromUtf8(std::to_string(error));
-    return text;
-}
+using win32::SystemErrorText;
+using win32::Utf16;
+using win32::Wide;
 
 struct HandleCloser {
     void operator()(HANDLE h) const { CloseHandle(h); }
@@ -48,7 +31,7 @@ std::u16string KnownFolder(REFKNOWNFOLDERID id) {
     const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw);
     const std::unique_ptr<wchar_t, TaskMemFree> owned(raw);
     if (FAILED(hr) || raw == nullptr) return {};
-    return Narrow(raw);
+    return Utf16(raw);
 }
 
 }  // namespace
@@ -61,14 +44,14 @@ FileContents ReadWholeFile(const std::u16string& path, std::size_t largest) {
         const DWORD error = GetLastError();
         out.status = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? FileStatus::Missing
                                                                                       : FileStatus::Failed;
-        out.error = ErrorText(error);
+        out.error = SystemErrorText(error);
         return out;
     }
     const FileHandle file(raw);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(raw, &info)) {
         out.status = FileStatus::Failed;
-        out.error = ErrorText(GetLastError());
+        out.error = SystemErrorText(GetLastError());
         return out;
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -81,7 +64,7 @@ FileContents ReadWholeFile(const std::u16string& path, std::size_t largest) {
         DWORD got = 0;
         if (!::ReadFile(raw, buffer, sizeof buffer, &got, nullptr)) {
             out.status = FileStatus::Failed;
-            out.error = ErrorText(GetLastError());
+            out.error = SystemErrorText(GetLastError());
             out.bytes.clear();
             return out;
         }

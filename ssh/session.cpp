@@ -113,14 +113,14 @@ private:
                 continue;
             }
             const bool write = (ssh_get_poll_flags(S()) & SSH_WRITE_PENDING) != 0;
-            net::AcknowledgeQuickly(fd);
-            net::WaitSocket(fd, write, SliceMs());
+            net::AcknowledgeQuickly(static_cast<net::NativeSocket>(fd));
+            net::WaitSocket(static_cast<net::NativeSocket>(fd), write, SliceMs());
         }
     }
 
     void AcknowledgeQuickly() const {
         const socket_t fd = ssh_get_fd(S());
-        if (fd != SSH_INVALID_SOCKET) net::AcknowledgeQuickly(fd);
+        if (fd != SSH_INVALID_SOCKET) net::AcknowledgeQuickly(static_cast<net::NativeSocket>(fd));
     }
 
     template <class T>
@@ -264,7 +264,7 @@ void Session::OpenSession() {
     // that just answered.
     const auto fd = socket_.Get();
     if (static_cast<std::uint64_t>(fd) <= 0xFFFF) {
-        socket_t handed = fd;
+        socket_t handed = static_cast<socket_t>(fd);
         SetOption(SSH_OPTIONS_FD, &handed);
         handSocket_ = true;
     } else {

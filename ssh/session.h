@@ -4,9 +4,9 @@
 // deadline, then teardown in reverse order. It reaches the SSH object only through
 // SessionSink.
 
+#include "platform/net.h"
 #include "platform/secret.h"
 #include "ssh/key_store.h"
-#include "ssh/net.h"
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +17,8 @@
 #include <vector>
 
 namespace tavrin::ssh {
+
+namespace net = platform::net;
 
 struct SessionRequest {
     std::string host;  // UTF-8

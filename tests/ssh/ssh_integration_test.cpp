@@ -9,7 +9,7 @@
 #include "ssh/component.h"
 #include "ssh/crypto.h"
 #include "ssh/libssh_component.h"
-#include "ssh/net.h"
+#include "platform/net.h"
 #include "ssh/remote_run.h"
 #include "ssh/session.h"
 
@@ -21,11 +21,6 @@
 #include <cstdio>
 #include <ostream>
 #include <random>
-
-#if !defined(_WIN32)
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#endif
 
 namespace tavrin::testing {
 namespace {
@@ -585,27 +580,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Addresses ------------------------------------------------------------------------------
 
-ssh::net::Address Loopback(int port) {
-    ssh::net::Address address;
-    auto* in = reinterpret_cast<sockaddr_in*>(&address.storage);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(static_cast<std::uint16_t>(port));
-    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.length = sizeof(sockaddr_in);
-    return address;
-}
+namespace net = platform::net;
 
 TEST(ConnectTest, AnAddressThatNeverAnswersLeavesTimeForTheNext) {
     SilentPort silent;
     const std::atomic<bool> cancelled{false};
     const auto start = std::chrono::steady_clock::now();
-    ssh::net::ConnectResult result = ssh::net::Connect(
-        {Loopback(silent.Port()), Loopback(std::stoi(Fixture("SSHD_PORT")))}, start + seconds(4), cancelled);
+    net::ConnectResult result =
+        net::Connect({net::Address::Loopback4(silent.Port()), net::Address::Loopback4(std::stoi(Fixture("SSHD_PORT")))},
+                     start + seconds(4), cancelled);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ReportSeconds(elapsed);
-    ASSERT_EQ(result.end, ssh::net::WaitEnd::Done);
-    EXPECT_EQ(ntohs(reinterpret_cast<const sockaddr_in*>(&result.peer.storage)->sin_port),
-              std::stoi(Fixture("SSHD_PORT")));
+    ASSERT_EQ(result.end, net::WaitEnd::Done);
+    EXPECT_EQ(result.peer.Port(), std::stoi(Fixture("SSHD_PORT")));
     EXPECT_EQ(result.tried, (std::vector<std::string>{"127.0.0.1", "127.0.0.1"}));
     EXPECT_GE(elapsed, 1.9);  // the first address had its half
     EXPECT_LT(elapsed, 3.0);
