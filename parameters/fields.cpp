@@ -3,10 +3,9 @@
 #include "common/text.h"
 #include "parameters/codec.h"
 #include "parameters/generic.h"
+#include "platform/secret.h"
 
-#include <array>
 #include <set>
-#include <stdexcept>
 
 namespace tavrin::parameters {
 
@@ -106,8 +105,13 @@ std::u16string StoredValue(std::u16string_view parameterString, Field field) {
 
 std::u16string Value(std::u16string_view parameterString, Field field) {
     std::u16string stored = StoredValue(parameterString, field);
-    if (Spec(field).storage == Storage::Base64) return modTavrin::DecodeText(stored);
-    return stored;
+    if (Spec(field).storage != Storage::Base64) return stored;
+    // The stored form of the password is as secret as the password.
+    struct Wiped {
+        std::u16string& text;
+        ~Wiped() { platform::SecureWipe(text); }
+    } wiped{stored};
+    return modTavrin::DecodeText(stored);
 }
 
 std::u16string StoredForm(Field field, std::u16string_view value) {
