@@ -4,41 +4,71 @@
 
 namespace tavrin {
 
+namespace {
+
+// The length of the sequence that a lead byte starts, 0 when the byte leads none.
+std::size_t SequenceLength(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// Whether `second` may follow `lead` (rules out overlong forms, surrogates, > U+10FFFF).
+bool SecondByteFits(unsigned char lead, unsigned char second) {
+    if ((second & 0xC0) != 0x80) return false;
+    switch (lead) {
+        case 0xE0: return second >= 0xA0;
+        case 0xED: return second <= 0x9F;
+        case 0xF0: return second >= 0x90;
+        case 0xF4: return second <= 0x8F;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+Utf8Sequence ReadUtf8Sequence(std::string_view bytes) {
+    using Kind = Utf8Sequence::Kind;
+    if (bytes.empty()) return {Kind::Incomplete, 0, 0};
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80) return {Kind::Valid, lead, 1};
+    const std::size_t length = SequenceLength(lead);
+    if (length == 0) return {Kind::Invalid, 0, 1};
+    std::size_t k = 1;
+    for (; k < length && k < bytes.size(); ++k) {
+        const unsigned char next = at(k);
+        if (k == 1 ? !SecondByteFits(lead, next) : (next & 0xC0) != 0x80) return {Kind::Invalid, 0, 1};
+    }
+    if (k < length) return {Kind::Incomplete, 0, 1};
+    char32_t cp = lead & (length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u);
+    for (std::size_t j = 1; j < length; ++j) cp = (cp << 6) | (at(j) & 0x3Fu);
+    return {Kind::Valid, cp, length};
+}
+
+void AppendUtf16(char32_t cp, std::u16string& out) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
+
 std::u16string FromUtf8(std::string_view in) {
     std::u16string out;
     out.reserve(in.size());
-    std::size_t i = 0;
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(in[k]); };
-    while (i < in.size()) {
-        const unsigned char b0 = byte(i);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (b0 < 0x80) {
-            cp = b0;
+    while (!in.empty()) {
+        const Utf8Sequence step = ReadUtf8Sequence(in);
+        if (step.kind == Utf8Sequence::Kind::Valid) {
+            AppendUtf16(step.codePoint, out);
+            in.remove_prefix(step.length);
         } else {
-            std::size_t need = 0;
-            std::uint32_t min = 0;
-            if ((b0 & 0xE0) == 0xC0) { need = 1; cp = b0 & 0x1Fu; min = 0x80; }
-            else if ((b0 & 0xF0) == 0xE0) { need = 2; cp = b0 & 0x0Fu; min = 0x800; }
-            else if ((b0 & 0xF8) == 0xF0) { need = 3; cp = b0 & 0x07u; min = 0x10000; }
-            bool ok = need > 0;
-            if (ok) {
-                for (std::size_t k = 1; k <= need; ++k) {
-                    if (i + k >= in.size() || (byte(i + k) & 0xC0) != 0x80) { ok = false; break; }
-                    cp = (cp << 6) | (byte(i + k) & 0x3Fu);
-                }
-            }
-            if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-            if (ok) len = need + 1; else cp = 0xFFFD;
+            out.push_back(u'\uFFFD');
+            in.remove_prefix(1);
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += len;
     }
     return out;
 }

@@ -11,6 +11,24 @@ namespace tavrin {
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
 
+// One UTF-8 sequence at the start of `bytes` (well-formed UTF-8 only: no overlong forms, no
+// surrogates, nothing above U+10FFFF). The one UTF-8 reader of the system: FromUtf8 and the
+// decoder of command output both take their steps from it.
+struct Utf8Sequence {
+    enum class Kind {
+        Valid,       // `codePoint` in `length` bytes
+        Invalid,     // the first byte starts no valid sequence
+        Incomplete,  // valid so far, but `bytes` ends inside it
+    };
+    Kind kind = Kind::Invalid;
+    char32_t codePoint = 0;
+    std::size_t length = 1;
+};
+Utf8Sequence ReadUtf8Sequence(std::string_view bytes);
+
+// Appends a code point as one or two UTF-16 units.
+void AppendUtf16(char32_t codePoint, std::u16string& out);
+
 // Removes blanks (U+0020 only, as the classic Trim does) at both ends.
 std::u16string TrimBlanks(std::u16string_view text);
 
