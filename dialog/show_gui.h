@@ -6,7 +6,8 @@
 namespace tavrin::dialog {
 
 // Fills the object's form from its properties, shows it modally and, after OK, stores the
-// new parameter string through the object's PutParameter. Failures propagate as
+// new parameter string through the object's PutParameter: OK's fixed layout followed by the
+// fields of the opened string that the dialog does not edit. Failures propagate as
 // tavrin::AutomationError.
 void sa_showGUI(plugin::ObjectAccess& object);
 
