@@ -223,6 +223,17 @@ void ExpectNothingLeft(const FakeFactory& factory, const char* name) {
     EXPECT_LT(modTavrin::Outcome().collectedOutput.capacity(), 16u) << name;
 }
 
+// std::clock is the process's processor time, except in the Windows C runtime, where it runs
+// with the wall clock: there the test of the processor time is left to the Windows host tests.
+bool ClockCountsProcessorTime() {
+    static const bool counts = [] {
+        const std::clock_t before = std::clock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC < 0.05;
+    }();
+    return counts;
+}
+
 // A wait that the run's events do not end: each way out is DOWN with its own text, promptly,
 // and without spinning a core.
 TEST(CheckRunTest, AWaitThatTheRunDoesNotEndIsAbandoned) {
@@ -269,7 +280,9 @@ TEST(CheckRunTest, AWaitThatTheRunDoesNotEndIsAbandoned) {
         EXPECT_EQ(r.text, c.text) << c.name;
         EXPECT_GE(took, c.atLeast) << c.name;
         EXPECT_LT(took, c.below) << c.name;
-        EXPECT_LT(cpu, 0.5) << c.name << ": the wait spun";
+        if (ClockCountsProcessorTime()) {
+            EXPECT_LT(cpu, 0.5) << c.name << ": the wait spun";
+        }
         EXPECT_TRUE(std::none_of(traces.lines.begin(), traces.lines.end(),
                                  [](const std::u16string& l) { return l.rfind(u"Received:", 0) == 0; }))
             << c.name;

@@ -719,6 +719,80 @@ TEST(Lifetime, TenThousandCreateReleaseCyclesDoNotGrow) {
 }
 
 
+// A listener on the loopback that takes connections into its backlog and never says a word: a
+// check against it waits until something ends it.
+class SilentServer {
+public:
+    SilentServer() {
+        ::WSAStartup(MAKEWORD(2, 2), &wsa_);
+        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // The port field is a 16-bit signed number: stay below 32768.
+        for (u_short p = 21000; p < 21400 && socket_ != INVALID_SOCKET; ++p) {
+            address.sin_port = htons(p);
+            if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                ::listen(socket_, 4) == 0) {
+                port_ = p;
+                break;
+            }
+        }
+    }
+    ~SilentServer() {
+        if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+        ::WSACleanup();
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    u_short port() const { return port_; }
+
+    // An object set up to check this server with the time-out given.
+    ComPtr<_TavrinCom> CheckingObject(short timeoutSeconds) const {
+        ComPtr<_TavrinCom> object = Dll().CreateObject();
+        if (!object) return object;
+        TestVariant host, timeout, parameter;
+        SetText(host.v, L"127.0.0.1");
+        timeout.v.vt = VT_I2;
+        timeout.v.iVal = timeoutSeconds;
+        SetText(parameter.v, (L"#USR=u#PWD=cA==#PORT=" + std::to_wstring(port_) + L"#CMD=ZWNobyBvaw==#").c_str());
+        EXPECT_EQ(S_OK, object->put_sa_hostname(host.v));
+        EXPECT_EQ(S_OK, object->put_sa_timeout(timeout.v));
+        EXPECT_EQ(S_OK, object->put_sa_parameter(parameter.v));
+        return object;
+    }
+
+private:
+    WSADATA wsa_{};
+    SOCKET socket_ = INVALID_SOCKET;
+    u_short port_ = 0;
+};
+
+// Ends the process should the test's check not return within `seconds`.
+class Watchdog {
+public:
+    Watchdog(int seconds, const char* what)
+        : thread_([this, seconds, what] {
+              for (int i = 0; i < seconds * 10 && !done_; ++i) ::Sleep(100);
+              if (!done_) {
+                  std::fprintf(stderr, "%s\n", what);
+                  std::fflush(stderr);
+                  ::TerminateProcess(::GetCurrentProcess(), 3);
+              }
+          }) {}
+    ~Watchdog() {
+        done_ = true;
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
 // A host may release its last reference from inside the messages that the check's wait pumps
 // (here a thread timer). The object must live until sa_docheck returns, and the check must
 // still end by its time-out.
@@ -730,61 +804,70 @@ void CALLBACK ReleaseFromTimer(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 TEST(Lifetime, ReleasedDuringTheWaitTheCheckStillEnds) {
-    WSADATA wsa{};
-    ASSERT_EQ(0, ::WSAStartup(MAKEWORD(2, 2), &wsa));
-    // A listener that takes connections into its backlog and never says a word.
-    const SOCKET silent = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ASSERT_NE(INVALID_SOCKET, silent);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // The port field is a 16-bit signed number: stay below 32768.
-    bool bound = false;
-    for (u_short p = 21000; p < 21400 && !bound; ++p) {
-        address.sin_port = htons(p);
-        bound = ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ASSERT_TRUE(bound);
-    ASSERT_EQ(0, ::listen(silent, 4));
-    const std::wstring port = std::to_wstring(ntohs(address.sin_port));
-
-    std::atomic<bool> done{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < 200 && !done; ++i) ::Sleep(100);
-        if (!done) {
-            std::fprintf(stderr, "sa_docheck did not return 20 s after its object was released\n");
-            std::fflush(stderr);
-            ::TerminateProcess(::GetCurrentProcess(), 3);
-        }
-    });
-
-    ComPtr<_TavrinCom> object = Dll().CreateObject();
-    ASSERT_TRUE(object);
-    TestVariant host, timeout, parameter;
-    SetText(host.v, L"127.0.0.1");
-    timeout.v.vt = VT_I2;
-    timeout.v.iVal = 2;
-    SetText(parameter.v, (L"#USR=u#PWD=cA==#PORT=" + port + L"#CMD=ZWNobyBvaw==#").c_str());
-    ASSERT_EQ(S_OK, object->put_sa_hostname(host.v));
-    ASSERT_EQ(S_OK, object->put_sa_timeout(timeout.v));
-    ASSERT_EQ(S_OK, object->put_sa_parameter(parameter.v));
-
-    _TavrinCom* raw = object.Detach();
+    const SilentServer server;
+    ASSERT_NE(0, server.port());
+    _TavrinCom* raw = server.CheckingObject(2).Detach();
+    ASSERT_NE(nullptr, raw);
     objectToRelease = raw;
     ASSERT_NE(0u, ::SetTimer(nullptr, 0, 300, &ReleaseFromTimer));
     VARIANT_BOOL up = VARIANT_TRUE;
     const DWORD started = ::GetTickCount();
-    const HRESULT hr = raw->sa_docheck(&up);
+    HRESULT hr = E_FAIL;
+    {
+        const Watchdog watchdog(20, "sa_docheck did not return 20 s after its object was released");
+        hr = raw->sa_docheck(&up);
+    }
     const DWORD took = ::GetTickCount() - started;
-    done = true;
-    watchdog.join();
-    ::closesocket(silent);
-    ::WSACleanup();
 
     EXPECT_EQ(S_OK, hr);
     EXPECT_EQ(VARIANT_FALSE, up);
     EXPECT_EQ(nullptr, objectToRelease) << "the timer never ran during the wait";
     EXPECT_LT(took, 4000u);
+}
+
+// A host that shuts down posts WM_QUIT to its thread while a check waits (here from a timer,
+// as its own message handling would). The check ends at once, DOWN with a text that says why,
+// without spinning, and the quit request is there again for the host's loop afterwards.
+void CALLBACK QuitFromTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    ::PostQuitMessage(42);
+}
+
+TEST(Lifetime, AQuitRequestDuringTheWaitEndsTheCheckAndIsPostedAgain) {
+    const SilentServer server;
+    ASSERT_NE(0, server.port());
+    ComPtr<_TavrinCom> object = server.CheckingObject(30);
+    ASSERT_TRUE(object);
+    ASSERT_NE(0u, ::SetTimer(nullptr, 0, 300, &QuitFromTimer));
+    VARIANT_BOOL up = VARIANT_TRUE;
+    FILETIME created, exited, kernelBefore, userBefore, kernelAfter, userAfter;
+    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernelBefore, &userBefore);
+    const DWORD started = ::GetTickCount();
+    HRESULT hr = E_FAIL;
+    {
+        const Watchdog watchdog(20, "sa_docheck did not return 20 s after WM_QUIT");
+        hr = object->sa_docheck(&up);
+    }
+    const DWORD took = ::GetTickCount() - started;
+    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernelAfter, &userAfter);
+    const auto ticks = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    const std::uint64_t cpuMs =
+        (ticks(kernelAfter) - ticks(kernelBefore) + ticks(userAfter) - ticks(userBefore)) / 10000;
+
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(VARIANT_FALSE, up);
+    EXPECT_LT(took, 3000u) << "the check went on after WM_QUIT";
+    EXPECT_LT(cpuMs, 1000u) << "the wait spun";
+    TestVariant result;
+    ASSERT_EQ(S_OK, object->get_sa_result(&result.v));
+    EXPECT_EQ(L"The check was abandoned: the host asked this thread to quit", Text(result.v));
+
+    MSG msg{};
+    ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "WM_QUIT was not posted again";
+    EXPECT_EQ(42u, msg.wParam);
+    EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "posted more than once";
+    std::printf("WM_QUIT ended the check after %lu ms, %llu ms of processor time\n", static_cast<unsigned long>(took),
+                static_cast<unsigned long long>(cpuMs));
 }
 
 }  // namespace
