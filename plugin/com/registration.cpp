@@ -197,13 +197,71 @@ void UnregisterTypeLibrary(HKEY classes, const std::wstring& version) {
     }
 }
 
-void Unregister(RegistrationScope scope, const std::wstring& version) {
+// The registry view of the other platform's build: the 32-bit view from a 64-bit process and
+// the 64-bit view from a 32-bit one (on 32-bit Windows both name the one view there is).
+#ifdef _WIN64
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+
+// Opened to change it where that is allowed, else only to read it.
+RegKey OpenOtherClasses(RegistrationScope scope) {
+    RegKey key;
+    LSTATUS status =
+        ::RegOpenKeyExW(ScopeRoot(scope), kClassesPath, 0, KEY_READ | KEY_WRITE | DELETE | kOtherView, key.put());
+    if (status == ERROR_ACCESS_DENIED) {
+        status = ::RegOpenKeyExW(ScopeRoot(scope), kClassesPath, 0, KEY_READ | kOtherView, key.put());
+    }
+    if (status != ERROR_FILE_NOT_FOUND) CheckStatus(status);
+    return key;
+}
+
+// The server path that a view's class key names; nullopt when the view has no server for the
+// class.
+constexpr DWORD kServerPathTypes = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+
+std::optional<std::wstring> RegisteredServer(HKEY classes) {
+    if (classes == nullptr) return std::nullopt;
+    const std::wstring path = L"CLSID\\" + GuidText(CLSID_TavrinCom) + L"\\InprocServer32";
+    DWORD bytes = 0;
+    LSTATUS status = ::RegGetValueW(classes, path.c_str(), nullptr, kServerPathTypes, nullptr, nullptr, &bytes);
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    CheckStatus(status);
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    status = ::RegGetValueW(classes, path.c_str(), nullptr, kServerPathTypes, nullptr, text.data(), &bytes);
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    CheckStatus(status);
+    text.resize(::wcsnlen(text.data(), text.size()));
+    return text;
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+// Unregistration removes this module's registration from its own view and leaves the other
+// platform's alone. The class key goes only when it names this module (another copy may have
+// been registered since). The ProgID and the interface may be shared by both views (Windows
+// shares a ProgID): they go, from both views, once neither view has a server for the class.
+void Unregister(RegistrationScope scope, const std::wstring& version, const std::wstring& modulePath) {
     const RegKey classes = OpenClasses(scope);
     if (!classes) return;
-    DeleteTree(classes.get(), L"CLSID\\" + GuidText(CLSID_TavrinCom));
-    DeleteTree(classes.get(), kProgId);
-    DeleteTree(classes.get(), L"Interface\\" + GuidText(IID__TavrinCom));
-    UnregisterTypeLibrary(classes.get(), version);
+    const auto ours = RegisteredServer(classes.get());
+    const bool classIsOurs = !ours || SameFile(*ours, modulePath);
+    if (classIsOurs) DeleteTree(classes.get(), L"CLSID\\" + GuidText(CLSID_TavrinCom));
+
+    const RegKey otherClasses = OpenOtherClasses(scope);
+    if (!RegisteredServer(classes.get()) && !RegisteredServer(otherClasses.get())) {
+        DeleteTree(classes.get(), kProgId);
+        DeleteTree(classes.get(), L"Interface\\" + GuidText(IID__TavrinCom));
+        // What the other view keeps of its own (where the views are not shared) goes too, as
+        // far as this process may change it.
+        if (otherClasses) {
+            ::RegDeleteTreeW(otherClasses.get(), kProgId);
+            ::RegDeleteTreeW(otherClasses.get(), (L"Interface\\" + GuidText(IID__TavrinCom)).c_str());
+        }
+    }
+    if (classIsOurs) UnregisterTypeLibrary(classes.get(), version);
 }
 
 // Inside a catch handler: the HRESULT of the failure in flight.
@@ -236,7 +294,7 @@ HRESULT RegisterServer(RegistrationScope scope, const std::wstring& modulePath) 
         const HRESULT hr = CurrentFailure();
         if (!library.version.empty()) {
             try {
-                Unregister(scope, library.version);
+                Unregister(scope, library.version, modulePath);
             } catch (...) {
                 // The registration's own failure is the one to report.
             }
@@ -247,7 +305,7 @@ HRESULT RegisterServer(RegistrationScope scope, const std::wstring& modulePath) 
 
 HRESULT UnregisterServer(RegistrationScope scope, const std::wstring& modulePath) noexcept {
     try {
-        Unregister(scope, ReadTypeLibrary(modulePath).version);
+        Unregister(scope, ReadTypeLibrary(modulePath).version, modulePath);
         return S_OK;
     } catch (...) {
         return CurrentFailure();

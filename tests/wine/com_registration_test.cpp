@@ -256,6 +256,84 @@ TEST(RegistrationShared, TypeLibraryOfTheOtherPlatformSurvivesUnregistration) {
     EXPECT_EQ(after.end(), after.find(Lower(L"CLSID\\" + GuidText(CLSID_TavrinCom))));
 }
 
+// Both platforms' builds may be registered at once, each in its own registry view, sharing the
+// ProgID. Unregistering this build leaves a registration it does not own: the other view's
+// (there is one only where WOW64 gives two views), or a copy at another path that was
+// registered in this view since.
+TEST(RegistrationShared, UnregistrationLeavesTheRegistrationsOfOthers) {
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    const bool twoViews = sizeof(void*) == 8 || wow64;
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const std::wstring classes = L"Software\\Classes\\";
+    const std::wstring server = classes + L"CLSID\\" + GuidText(CLSID_TavrinCom) + L"\\InprocServer32";
+    const std::wstring progId = classes + L"comTavrin.TavrinCom\\CLSID";
+    const auto write = [](REGSAM view, const std::wstring& path, const std::wstring& text) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | view,
+                                                   nullptr, &key, nullptr));
+        ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+    };
+    const auto read = [](REGSAM view, const std::wstring& path) -> std::optional<std::wstring> {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        std::array<wchar_t, 1024> text{};
+        auto bytes = static_cast<DWORD>(sizeof text);
+        const LSTATUS status = ::RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, text.data(), &bytes);
+        ::RegCloseKey(key);
+        if (status != ERROR_SUCCESS) return std::nullopt;
+        return std::wstring(text.data());
+    };
+    const auto removeAll = [&] {
+        for (const REGSAM view : {REGSAM{0}, otherView}) {
+            for (const std::wstring& key : {L"CLSID\\" + GuidText(CLSID_TavrinCom), std::wstring(L"comTavrin.TavrinCom"),
+                                            L"Interface\\" + GuidText(IID__TavrinCom),
+                                            L"TypeLib\\" + GuidText(LIBID_comTavrin)}) {
+                HKEY root = nullptr;
+                if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_ALL_ACCESS | view, &root) ==
+                    ERROR_SUCCESS) {
+                    ::RegDeleteTreeW(root, key.c_str());
+                    ::RegCloseKey(root);
+                }
+            }
+        }
+    };
+    const std::wstring elsewhere = L"C:\\elsewhere\\comTavrin.dll";
+    struct Case {
+        const char* name;
+        bool otherViewFirst;   // the other platform's build is registered before this one
+        bool copyRegistered;   // after this one, a copy at another path is registered in this view
+    };
+    const Case cases[] = {{"other_view_registered", true, false}, {"copy_registered_since", false, true}};
+    const ComDll dll;
+    for (const auto& c : cases) {
+        if (c.otherViewFirst && !twoViews) continue;  // 32-bit Windows has one view only
+        const Finally cleanup(removeAll);
+        if (c.otherViewFirst) {
+            write(otherView, server, elsewhere);
+            write(otherView, progId, GuidText(CLSID_TavrinCom));
+        }
+        ASSERT_EQ(S_OK, dll.RegisterServer()) << c.name;
+        if (c.copyRegistered) write(0, server, elsewhere);
+        ASSERT_EQ(S_OK, dll.UnregisterServer()) << c.name;
+
+        EXPECT_EQ(read(0, progId), GuidText(CLSID_TavrinCom)) << c.name << ": the ProgID was removed";
+        EXPECT_EQ(read(c.otherViewFirst ? otherView : 0, server), elsewhere) << c.name;
+        if (c.otherViewFirst) {
+            EXPECT_EQ(read(0, server), std::nullopt) << c.name << ": this build's class stayed";
+        }
+        // Once the other registration is gone too, this build's unregistration takes the rest.
+        removeAll();
+        ASSERT_EQ(S_OK, dll.RegisterServer()) << c.name;
+        ASSERT_EQ(S_OK, dll.UnregisterServer()) << c.name;
+        EXPECT_EQ(read(0, progId), std::nullopt) << c.name;
+    }
+}
+
 TEST(RegistrationShared, InstallRefusesAnUnknownScope) {
     const ComDll dll;
     const Tree before = Snapshot(HKEY_CURRENT_USER);
