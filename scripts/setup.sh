@@ -7,10 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   googletest libgtest-dev
   clang libclang-rt-14-dev
-  libssh-dev openssh-server openssh-client
+  openssh-server openssh-client putty-tools
+  libssl-dev libgcrypt20-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-  libgcrypt-mingw-w64-dev
-  libwine-dev wine wine64 wine32:i386
+  libwine-dev wine wine64 wine32:i386 fonts-wine
   xvfb xauth imagemagick x11-utils
   dpkg-dev procps psmisc
   nsis zip unzip
@@ -22,10 +22,26 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
-# A deb-src entry so that the libssh source package can be fetched for the Windows build.
+# deb-src entries, signed by the same archive keyring as the binary entries: Debian 12's own
+# suites, plus Debian 13 and testing, from which scripts/build-libssh.sh takes libssh,
+# libgcrypt20 and libgpg-error by naming the suite (libssh/testing, libgcrypt20/trixie).
+# Source entries only: no binary package comes from the newer suites.
+binary=/etc/apt/sources.list.d/debian.sources
 src=/etc/apt/sources.list.d/debian-src.sources
 if [ ! -f "$src" ]; then
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources > "$src"
+  sed 's/^Types: deb$/Types: deb-src/' "$binary" > "$src"
+  need_update=1
+fi
+newer=/etc/apt/sources.list.d/debian-newer-src.sources
+uri=$(awk '$1 == "URIs:" && $2 ~ /\/debian\/?$/ { print $2; exit }' "$binary")
+keyring=$(awk '$1 == "Signed-By:" { print $2; exit }' "$binary")
+newer_text="Types: deb-src
+URIs: ${uri:-http://deb.debian.org/debian}
+Suites: trixie testing
+Components: main
+Signed-By: ${keyring:-/usr/share/keyrings/debian-archive-keyring.gpg}"
+if [ "$(cat "$newer" 2>/dev/null)" != "$newer_text" ]; then
+  printf '%s\n' "$newer_text" > "$newer"
   need_update=1
 fi
 
