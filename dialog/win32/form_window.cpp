@@ -220,6 +220,12 @@ private:
         if (child == nullptr) throw WindowFailure(u"a control was not created");
         if (font_) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         if (layout.kind == ControlKind::MaskedTextBox) SendMessageW(child, EM_SETPASSWORDCHAR, L'*', 0);
+        // No field limits its length (an edit control stops at 32,767 typed characters unless
+        // told otherwise; 0 lifts the limit to the most the control can hold).
+        if (layout.kind == ControlKind::TextBox || layout.kind == ControlKind::MaskedTextBox) {
+            SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
+        }
+        if (layout.kind == ControlKind::ComboBox) SendMessageW(child, CB_LIMITTEXT, 0, 0);
         if (layout.kind == ControlKind::ComboBox) {
             for (int i = 0; i < control.ListCount(); ++i) {
                 const std::wstring item = Wide(control.List(i));

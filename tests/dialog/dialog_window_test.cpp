@@ -243,6 +243,29 @@ TEST(DialogWindow, TheThreadKeepsDispatchingWhileTheDialogIsOpen) {
     EXPECT_EQ(ranOn.load(), mainThread);
 }
 
+// No field stops the user at the edit control's default of 32,767 typed characters: text
+// boxes and the lists' edit fields alike take typing beyond it.
+TEST(DialogWindow, EveryFieldTakesTypingBeyond32767Characters) {
+    WindowObject object;
+    const std::wstring full(32767, L'a');
+    ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+        int fields = 0;
+        for (const ControlLayout& c : kFormLayout) {
+            if (c.kind == ControlKind::Label || c.kind == ControlKind::CommandButton) continue;
+            ++fields;
+            HWND control = Item(dialog, c.tabIndex);
+            HWND edit = c.kind == ControlKind::ComboBox ? FindWindowExW(control, nullptr, L"Edit", nullptr) : control;
+            ASSERT_NE(edit, nullptr) << ToUtf8(c.name);
+            SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(full.c_str()));
+            SendMessageW(edit, EM_SETSEL, full.size(), full.size());
+            for (const wchar_t typed : {L'x', L'y', L'z'}) SendMessageW(edit, WM_CHAR, typed, 1);
+            EXPECT_EQ(Text(edit), full + L"xyz") << ToUtf8(c.name);
+        }
+        EXPECT_EQ(fields, 12);
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+}
+
 TEST(DialogWindow, TwoObjectsShowOneAfterTheOtherAndACloseKeepsTheEarlierResultOut) {
     WindowObject first, second(u"#USR=second#");
     ShowWithUser([&] { sa_showGUI(first); }, [](HWND dialog) {

@@ -42,6 +42,15 @@ if [ ! -f "$prefix/.tavrin-gui-ready" ]; then
   fi
   touch "$prefix/.tavrin-gui-ready"
 fi
+# Wine's own fonts (Debian: fonts-wine), among them Marlett, with which Wine draws the caption
+# buttons: this Wine does not read them from its data folder, so the prefix gets a copy. Without
+# them the close box shows the letter "r".
+wine_fonts=/usr/share/wine/fonts
+if [ -f "$wine_fonts/marlett.ttf" ] && [ ! -f "$prefix/drive_c/windows/Fonts/marlett.ttf" ]; then
+  run cmd /c exit >/dev/null 2>&1 || true  # the prefix exists from here on
+  mkdir -p "$prefix/drive_c/windows/Fonts"
+  cp "$wine_fonts"/*.ttf "$prefix/drive_c/windows/Fonts/"
+fi
 rc=0
 if [ -n "$dll" ]; then
   run regsvr32 /s "Z:$dll" || { echo "regsvr32 failed for $dll" >&2; rc=1; }
