@@ -312,14 +312,17 @@ PpkKeys DeriveKeys(const PpkFile& file, std::string_view passPhrase) {
 }  // namespace
 
 SecretBytes NormaliseKeyText(std::string_view text) {
-    const auto lines = SplitLines(WithoutByteOrderMark(text));
+    // Byte-order marks, blanks and line ends before the first text all go.
+    for (std::size_t before = text.size() + 1; text.size() != before;) {
+        before = text.size();
+        text = WithoutByteOrderMark(text);
+        while (!text.empty() && (IsBlank(text.front()) || text.front() == '\r' || text.front() == '\n')) {
+            text.remove_prefix(1);
+        }
+    }
     SecretBytes out;
     out.get().reserve(text.size() + 1);
-    for (const std::string_view line : lines) {
-        const std::string_view trimmed = TrimEnd(line);
-        if (out.empty() && trimmed.empty()) continue;
-        out.get().append(trimmed).push_back('\n');
-    }
+    for (const std::string_view line : SplitLines(text)) out.get().append(TrimEnd(line)).push_back('\n');
     return out;
 }
 

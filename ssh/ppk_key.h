@@ -33,9 +33,9 @@ private:
     Kind kind_;
 };
 
-// The text with a leading UTF-8 byte-order mark dropped, every line end (CRLF, CR, LF) made
-// LF, blanks and tabs at the ends of lines and blank lines before the first text removed, and
-// one LF at the end.
+// The text with UTF-8 byte-order marks, blanks and line ends before its first text dropped,
+// every line end (CRLF, CR, LF) made LF, blanks and tabs at the ends of lines removed, and one
+// LF at the end (none for a text that is all blank).
 platform::SecretBytes NormaliseKeyText(std::string_view text);
 
 // RFC 4648 Base64 of bytes; the decoder skips blanks and line ends and returns nothing for any

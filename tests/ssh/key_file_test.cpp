@@ -234,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"DsaPem", "dsa-pem", Change::None, "", kDsa},
         ProblemCase{"DsaPemEncrypted", "dsa-pem-enc", Change::None, "right", kDsa},
         ProblemCase{"DsaPpk", "dsa-v3.ppk", Change::None, "", kDsa},
-        ProblemCase{"DsaPpkEncrypted", "dsa-v3-enc.ppk", Change::None, "", kDsa}),
+        ProblemCase{"DsaPpkEncrypted", "dsa-v3-enc.ppk", Change::None, "", kDsa},
+        ProblemCase{"Ed448Ppk", "ed448-v3.ppk", Change::None, "", u"uses the key type ssh-ed448, which is not supported"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- as Windows editors leave them, and under paths outside the ANSI code page -----------

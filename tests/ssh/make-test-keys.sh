@@ -6,14 +6,14 @@
 #   NAME-enc               OpenSSH, pass phrase
 #   NAME-pem NAME-pem-enc  PEM (not for Ed25519), without and with a pass phrase
 #   NAME-v2.ppk NAME-v2-enc.ppk NAME-v3.ppk NAME-v3-enc.ppk   PuTTY key files
-# and dsa, dsa-enc, dsa-pem, dsa-pem-enc, dsa-v3.ppk, dsa-v3-enc.ppk, plus Argon2i and
-# Argon2d variants of the Ed25519 key (ed25519-v3-argon2i.ppk, ed25519-v3-argon2d.ppk). The
-# pass phrase is in pass-phrase.txt (one line, no line end). A file "ready" is written last; a folder that
-# has it is reused.
+# and the same for dsa, plus Argon2i and Argon2d variants of the Ed25519 key
+# (ed25519-v3-argon2i.ppk, ed25519-v3-argon2d.ppk) and an Ed448 key (ed448-v3.ppk), which libssh
+# does not take. The pass phrase is in pass-phrase.txt (one line, no line end). A file "ready"
+# is written last; a folder that has it is reused.
 # Needs ssh-keygen (openssh-client) and puttygen (putty-tools).
 set -euo pipefail
 folder=$1
-stamp=2  # raise when the set of files below changes
+stamp=3  # raise when the set of files below changes
 mkdir -p "$folder"
 cd "$folder"
 # Test processes may start side by side: one makes the keys, the others wait and reuse them.
@@ -53,4 +53,6 @@ puttygen ed25519 -O private -o ed25519-v3-argon2i.ppk --new-passphrase pass-phra
   --ppk-param kdf=argon2i,passes=3,memory=4096,parallelism=2
 puttygen ed25519 -O private -o ed25519-v3-argon2d.ppk --new-passphrase pass-phrase.txt \
   --ppk-param kdf=argon2d,passes=3
+: > no-pass-phrase.txt
+puttygen -t ed448 -O private -o ed448-v3.ppk --new-passphrase no-pass-phrase.txt
 echo "$stamp" > ready
