@@ -113,6 +113,32 @@ CheckSame "no operator: the output", "hello", _
 CheckSame "standard error is output too", "Output contains on-stderr", _
     RunCheck("stderr", Parameter(password, port, "echo on-stderr 1>&2", "CON", "on-stderr", "NO"), True)
 
+' --- A server that offers only a post-quantum key exchange (sntrup761x25519-sha512): the check
+' succeeds, and that server's log shows the login (so it was not answered by another one).
+Function AcceptedLogins(logPath)
+    Dim fso, file, content, lines, i, count
+    Set fso = CreateObject("Scripting.FileSystemObject")
+    count = 0
+    If fso.FileExists(logPath) Then
+        Set file = fso.OpenTextFile(logPath, 1)
+        content = ""
+        If Not file.AtEndOfStream Then content = file.ReadAll
+        file.Close
+        lines = Split(content, Chr(10))
+        For i = 0 To UBound(lines)
+            If InStr(lines(i), "Accepted password for ") > 0 Then count = count + 1
+        Next
+    End If
+    AcceptedLogins = count
+End Function
+
+Dim pqLog, pqBefore
+pqLog = "Z:" & Replace(Fixture("SSHD_PQ_LOG"), "/", "\")
+pqBefore = AcceptedLogins(pqLog)
+CheckSame "post-quantum key exchange only", "Output contains tavrin-pq", _
+    RunCheck("post-quantum", Parameter(password, Fixture("SSHD_PQ_PORT"), "echo tavrin-pq", "CON", "tavrin-pq", "NO"), True)
+CheckSame "post-quantum: logins on that server", pqBefore + 1, AcceptedLogins(pqLog)
+
 ' --- Failed connections report DOWN with the run's error text, without the "ERR: " frame.
 text = RunCheck("wrong password", Parameter("not-the-password", port, "echo x", "CON", "x", "NO"), False)
 WScript.Echo "wrong password: " & Visible(text)
