@@ -69,6 +69,9 @@ public:
     // Pinned host keys (the HFP field's text, see ssh/host_key_pins.h): only these keys are
     // accepted and known_hosts is not read. Throws when the text is malformed.
     virtual void SetHostKeyPins(const std::u16string& pins) = 0;
+    // How many seconds the logged-in connection may be kept idle for the next check with the
+    // same login (the REUSE field); 0 or less: a fresh connection, closed at the end.
+    virtual void SetReuse(std::int32_t seconds) = 0;
     // Starts the connection and returns; the session runs on a worker thread.
     virtual void Connect() = 0;
     // Takes up to `count` UTF-16 units of the output that has arrived.

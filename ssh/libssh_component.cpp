@@ -77,6 +77,8 @@ public:
         pins_ = std::move(pins.fingerprints);
     }
 
+    void SetReuse(std::int32_t seconds) override { reuse_ = seconds > 0 ? seconds : 0; }
+
     void Connect() override {
         if (started_) throw errors::ComponentFailure(u"This SSH object has already connected once");
         if (host_.empty()) throw errors::ComponentFailure(u"No host name was given");
@@ -111,6 +113,7 @@ public:
         request.command = ToUtf8(command_);
         request.timeout = timeout_ > 0 ? std::chrono::seconds(timeout_) : kDefaultTimeout;
         request.hostKeyPins = pins_;
+        request.reuse = std::chrono::seconds(reuse_);
         request.knownHostsFiles = KnownHostsFiles();
         try {
             worker_ = std::thread([bridge = bridge_, request = std::move(request)]() mutable {
@@ -143,6 +146,7 @@ private:
     std::int32_t protocol_ = kProtocolAuto;
     std::int16_t timeout_ = 0;
     std::vector<std::u16string> pins_;
+    std::int32_t reuse_ = 0;
     bool started_ = false;
     std::thread worker_;
 };

@@ -5,12 +5,15 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "ssh/component.h"
+#include "ssh/crypto.h"
 #include "ssh/known_hosts.h"
 #include "ssh/libssh_handles.h"
 #include "ssh/output_decoder.h"
+#include "ssh/session_pool.h"
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <thread>
 
 namespace tavrin::ssh {
@@ -25,6 +28,9 @@ constexpr milliseconds kSlice(50);
 // How long the teardown waits for a command that was told to stop, and for sends to leave.
 constexpr milliseconds kStopWait(300);
 constexpr int kFlushMs = 100;
+// How long a kept link has to open a channel before it is taken for dead and replaced (at
+// most: the check's own deadline comes first).
+constexpr milliseconds kKeptLinkAnswer(3000);
 // Largest piece read at once from libssh's buffer.
 constexpr std::size_t kReadPiece = 64 * 1024;
 
@@ -62,6 +68,43 @@ std::u16string MethodNames(int methods) {
     return names.empty() ? u"none" : names;
 }
 
+// The key under which a link is kept: a keyed hash of everything a fresh login would use, so
+// that a link serves only a check that would have logged in the same way, and the pool holds
+// no credential.
+std::string PoolKey(const SessionRequest& request) {
+    static const std::string secret = [] {
+        std::random_device random;
+        std::string bytes;
+        for (int i = 0; i < 32; ++i) bytes.push_back(static_cast<char>(random() & 0xFF));
+        return bytes;
+    }();
+    std::string identity;
+    const auto add = [&identity](std::string_view part) {
+        identity += std::to_string(part.size());
+        identity += ':';
+        identity += part;
+    };
+    add(request.host);
+    add(std::to_string(request.port));
+    add(request.user);
+    add(request.password.get());
+    if (request.key) {
+        char* raw = nullptr;
+        if (ssh_pki_export_pubkey_base64(request.key->key.get(), &raw) == SSH_OK && raw != nullptr) {
+            const LibsshText publicKey(raw);
+            add(publicKey.get());
+        } else {
+            add("?" + ToUtf8(request.key->path));  // still one key per file
+        }
+    }
+    for (const std::u16string& pin : request.hostKeyPins) add(ToUtf8(pin));
+    add("|");
+    for (const std::u16string& file : request.knownHostsFiles) add(ToUtf8(file));
+    std::string key = crypto::Hmac(crypto::Digest::Sha256, secret, identity);
+    platform::SecureWipe(identity);
+    return key;
+}
+
 class Session {
 public:
     Session(SessionRequest& request, SessionSink& sink)
@@ -84,7 +127,7 @@ public:
     void Teardown(bool stopCommand) noexcept;
 
 private:
-    ssh_session S() const { return session_.get(); }
+    ssh_session S() const { return link_->S(); }
     std::u16string LibsshError() const { return U(ssh_get_error(S())); }
 
     void CheckCancelAndDeadline() const {
@@ -130,6 +173,7 @@ private:
         }
     }
 
+    bool RunOnKeptLink();
     void LookUpAndConnect();
     void OpenSession();
     void Handshake();
@@ -140,7 +184,8 @@ private:
     void AuthenticateWithKey();
     void AuthenticateWithPassword();
     int KeyboardInteractive();
-    void RunCommand();
+    void OpenChannel();
+    void StartCommand();
     void ReadOutput();
     bool DrainHeldBack();
     void Feed(const char* data, std::size_t length, bool isStderr);
@@ -157,13 +202,12 @@ private:
     std::u16string phase_;
 
     // Owned in this order and released in reverse.
-    net::Socket socket_;
+    std::unique_ptr<Link> link_;
     net::Address peer_;
-    bool handSocket_ = false;        // the socket goes to libssh (else libssh connects itself)
-    bool socketHandedOver_ = false;  // libssh has had it since its first ssh_connect call
+    bool handSocket_ = false;  // the socket goes to libssh (else libssh connects itself)
     bool resetHostName_ = false;
-    SessionPtr session_;
-    KeyPtr hostKey_;
+    std::string poolKey_;      // set when the link may be kept for the next check
+    bool keepLink_ = false;    // the command ended by the server's word: the link is sound
     ssh_channel_callbacks_struct channelCallbacks_{};
     ChannelPtr channel_;
     bool commandRunning_ = false;
@@ -182,6 +226,10 @@ private:
 }
 
 void Session::Run() {
+    if (request_.reuse.count() > 0) {
+        poolKey_ = PoolKey(request_);
+        if (RunOnKeptLink()) return;
+    }
     LookUpAndConnect();
     OpenSession();
     Handshake();
@@ -189,8 +237,53 @@ void Session::Run() {
     Authenticate();
     request_.password.clear();  // not needed any more
     sink_.Connected(0, {});
-    RunCommand();
+    OpenChannel();
+    StartCommand();
     ReadOutput();
+}
+
+// A kept link that died while idle (a server restart, an idle close on the way) is noticed when
+// it does not open a channel in good time, and replaced by a fresh login; the command has not
+// been sent then. Returns false when no kept link served.
+bool Session::RunOnKeptLink() {
+    while (std::unique_ptr<Link> kept = SessionPool::Instance().Take(poolKey_)) {
+        link_ = std::move(kept);
+        const Clock::time_point chance = std::min(deadline_, Clock::now() + kKeptLinkAnswer);
+        bool open = false;
+        try {
+            phase_ = u"while opening a channel on a kept connection";
+            channel_.reset(ssh_channel_new(S()));
+            if (channel_) {
+                open = Drive([this, chance] {
+                           const int rc = ssh_channel_open_session(channel_.get());
+                           return rc == SSH_AGAIN && Clock::now() >= chance ? SSH_ERROR : rc;
+                       },
+                       SSH_AGAIN) == SSH_OK;
+            }
+        } catch (const Failure&) {
+            if (Clock::now() >= deadline_) throw;
+        }
+        if (!open) {
+            channel_.reset();
+            link_.reset();
+            continue;
+        }
+        // The events of a login, as the kept link's login gave them; the host key is checked
+        // again against today's files and pins.
+        const std::optional<bool> accept = sink_.CryptoInformation(u"SSH-2.0", link_->banner, link_->cipherIn,
+                                                                   link_->cipherOut, link_->keys, true, deadline_);
+        if (!accept) WaitFailed();
+        if (!*accept) {
+            throw Failure{kErrorProtocol, u"The SSH algorithms of " + where_ + u" were not accepted"};
+        }
+        CheckHostKey();
+        request_.password.clear();
+        sink_.Connected(0, {});
+        StartCommand();
+        ReadOutput();
+        return true;
+    }
+    return false;
 }
 
 HostKeyProbe Session::Probe() {
@@ -198,7 +291,7 @@ HostKeyProbe Session::Probe() {
     OpenSession();
     Handshake();
     HostKeyProbe probe;
-    const char* type = ssh_key_type_to_char(ssh_key_type(hostKey_.get()));
+    const char* type = ssh_key_type_to_char(ssh_key_type(link_->hostKey.get()));
     probe.keyType = U(type);
     probe.fingerprint = HostKeyFingerprint();
     return probe;
@@ -230,13 +323,14 @@ void Session::LookUpAndConnect() {
                                              u" seconds while connecting (" + where_ + u"; tried " + tried + u")"};
         default: WaitFailed();
     }
-    socket_ = std::move(connected.socket);
+    link_ = std::make_unique<Link>();
+    link_->socket = std::move(connected.socket);
     peer_ = connected.peer;
 }
 
 void Session::OpenSession() {
-    session_.reset(ssh_new());
-    if (!session_) throw Failure{kErrorInternal, u"The SSH session could not be created"};
+    link_->session.reset(ssh_new());
+    if (!link_->session) throw Failure{kErrorInternal, u"The SSH session could not be created"};
     int verbosity = SSH_LOG_NOLOG;
     SetOption(SSH_OPTIONS_LOG_VERBOSITY, &verbosity);
     // Nothing of the account's or the system's SSH configuration is read: every option is set
@@ -262,13 +356,13 @@ void Session::OpenSession() {
     // libssh keeps only 16 bits of a socket handed to it; a larger one (possible on Windows in
     // a process with very many handles) is replaced by libssh's own connect to the address
     // that just answered.
-    const auto fd = socket_.Get();
+    const auto fd = link_->socket.Get();
     if (static_cast<std::uint64_t>(fd) <= 0xFFFF) {
         socket_t handed = static_cast<socket_t>(fd);
         SetOption(SSH_OPTIONS_FD, &handed);
         handSocket_ = true;
     } else {
-        socket_.Close();
+        link_->socket.Close();
         const std::string numeric = peer_.Numeric();
         SetOption(SSH_OPTIONS_HOST, numeric.c_str());
         resetHostName_ = true;
@@ -280,7 +374,7 @@ void Session::Handshake() {
     phase_ = u"while waiting for the server's SSH banner and key exchange";
     // From its first ssh_connect call on, libssh holds the socket (and closes it itself when the
     // connection fails).
-    socketHandedOver_ = handSocket_;
+    link_->socketHandedOver = handSocket_;
     const int rc = Drive([this] { return ssh_connect(S()); }, SSH_AGAIN);
     if (rc != SSH_OK) {
         CheckCancelAndDeadline();
@@ -292,13 +386,16 @@ void Session::Handshake() {
     if (ssh_get_server_publickey(S(), &raw) != SSH_OK) {
         throw Failure{kErrorProtocol, u"The server " + where_ + u" showed no host key"};
     }
-    hostKey_.reset(raw);
-    const char* hostKeyType = ssh_key_type_to_char(ssh_key_type(hostKey_.get()));
+    link_->hostKey.reset(raw);
+    const char* hostKeyType = ssh_key_type_to_char(ssh_key_type(link_->hostKey.get()));
     std::string keys = ssh_get_kex_algo(S()) != nullptr ? ssh_get_kex_algo(S()) : "";
     if (hostKeyType != nullptr) keys += std::string(" ") + hostKeyType;
-    const std::optional<bool> accept =
-        sink_.CryptoInformation(u"SSH-2.0", U(ssh_get_serverbanner(S())), U(ssh_get_cipher_in(S())),
-                                U(ssh_get_cipher_out(S())), U(keys), true, deadline_);
+    link_->banner = U(ssh_get_serverbanner(S()));
+    link_->cipherIn = U(ssh_get_cipher_in(S()));
+    link_->cipherOut = U(ssh_get_cipher_out(S()));
+    link_->keys = U(keys);
+    const std::optional<bool> accept = sink_.CryptoInformation(u"SSH-2.0", link_->banner, link_->cipherIn,
+                                                               link_->cipherOut, link_->keys, true, deadline_);
     if (!accept) WaitFailed();
     if (!*accept) {
         throw Failure{kErrorProtocol, u"The SSH algorithms of " + where_ + u" were not accepted"};
@@ -308,7 +405,7 @@ void Session::Handshake() {
 std::u16string Session::HostKeyFingerprint() const {
     unsigned char* rawHash = nullptr;
     std::size_t hashLength = 0;
-    if (ssh_get_publickey_hash(hostKey_.get(), SSH_PUBLICKEY_HASH_SHA256, &rawHash, &hashLength) != 0) {
+    if (ssh_get_publickey_hash(link_->hostKey.get(), SSH_PUBLICKEY_HASH_SHA256, &rawHash, &hashLength) != 0) {
         throw Failure{kErrorProtocol, u"The host key of " + where_ + u" could not be read"};
     }
     const HashPtr hash(rawHash);
@@ -333,7 +430,7 @@ void Session::CheckHostKey() {
         }
     } else {
         const KnownHostsOutcome known =
-            CheckKnownHostsFiles(request_.knownHostsFiles, request_.host, request_.port, hostKey_.get());
+            CheckKnownHostsFiles(request_.knownHostsFiles, request_.host, request_.port, link_->hostKey.get());
         const std::u16string line = u"line " + Number(static_cast<long long>(known.line)) + u" of " + known.file;
         switch (known.result) {
             case KnownHostsOutcome::Result::NotRecorded:
@@ -441,14 +538,18 @@ int Session::KeyboardInteractive() {
     return SSH_AUTH_DENIED;
 }
 
-void Session::RunCommand() {
+void Session::OpenChannel() {
     phase_ = u"while starting the command";
     channel_.reset(ssh_channel_new(S()));
     if (!channel_) throw Failure{kErrorCommand, u"The SSH channel could not be created: " + LibsshError()};
-    int rc = Drive([this] { return ssh_channel_open_session(channel_.get()); }, SSH_AGAIN);
+    const int rc = Drive([this] { return ssh_channel_open_session(channel_.get()); }, SSH_AGAIN);
     if (rc != SSH_OK) {
         throw Failure{kErrorCommand, u"The server " + where_ + u" did not open a session: " + LibsshError()};
     }
+}
+
+void Session::StartCommand() {
+    phase_ = u"while starting the command";
     // Output arrives through the callback, standard output and standard error in the order of
     // their packets.
     std::memset(&channelCallbacks_, 0, sizeof channelCallbacks_);
@@ -458,7 +559,8 @@ void Session::RunCommand() {
     if (ssh_set_channel_callbacks(channel_.get(), &channelCallbacks_) != SSH_OK) {
         throw Failure{kErrorInternal, u"The SSH channel could not be set up: " + LibsshError()};
     }
-    rc = Drive([this] { return ssh_channel_request_exec(channel_.get(), request_.command.c_str()); }, SSH_AGAIN);
+    const int rc =
+        Drive([this] { return ssh_channel_request_exec(channel_.get(), request_.command.c_str()); }, SSH_AGAIN);
     if (rc != SSH_OK) {
         throw Failure{kErrorCommand, u"The server " + where_ + u" did not run the command: " + LibsshError()};
     }
@@ -538,6 +640,7 @@ void Session::ReadOutput() {
     stderr_.Finish(rest);
     if (!rest.empty()) sink_.Output(std::move(rest));
     commandRunning_ = false;
+    keepLink_ = !poolKey_.empty();
 }
 
 void Session::ConnectionLost() const {
@@ -572,18 +675,15 @@ void Session::Teardown(bool stopCommand) noexcept {
         if (ssh_channel_is_open(channel) != 0) ssh_channel_close(channel);
         channel_.reset();
     }
-    if (session_) {
-        // libssh closes a socket handed to it only when the connection failed; then the
-        // socket is no longer ours to close.
-        if (socketHandedOver_ && ssh_get_fd(S()) == SSH_INVALID_SOCKET) {
-            socket_.Release();
-        }
+    if (!link_) return;
+    if (keepLink_ && !stopCommand && link_->session && ssh_is_connected(S()) != 0) {
         ssh_blocking_flush(S(), kFlushMs);
-        ssh_disconnect(S());
-        hostKey_.reset();
-        session_.reset();
+        if (ssh_is_connected(S()) != 0) {
+            SessionPool::Instance().Give(poolKey_, std::move(link_), request_.reuse);
+            return;
+        }
     }
-    socket_.Close();
+    link_.reset();
 }
 
 }  // namespace

@@ -34,6 +34,9 @@ struct SessionRequest {
     // Pinned host keys ("SHA256:..."): when set, exactly these are accepted and no known_hosts
     // file is read.
     std::vector<std::u16string> hostKeyPins;
+    // How long the logged-in connection may be kept idle for the next check with the same
+    // login (ssh/session_pool.h); 0: not kept.
+    std::chrono::seconds reuse{0};
 };
 
 // What the session needs of its SSH object. Called on the worker thread.

@@ -62,6 +62,7 @@ public:
     void SetProtocol(std::int32_t v) override { factory_.record.numbers["protocol"] = v; }
     void SetTimeout(std::int16_t v) override { factory_.record.numbers["timeout"] = v; }
     void SetHostKeyPins(const std::u16string& v) override { factory_.record.texts["pins"] = v; }
+    void SetReuse(std::int32_t v) override { factory_.record.numbers["reuse"] = v; }
     void Connect() override {
         ++factory_.record.connects;
         if (factory_.script.connectFailure) throw errors::ComponentFailure(*factory_.script.connectFailure);

@@ -49,6 +49,7 @@ public:
     void SetProtocol(std::int32_t v) override { Add("Protocol", std::to_string(v)); }
     void SetTimeout(std::int16_t v) override { Add("Timeout", std::to_string(v)); }
     void SetHostKeyPins(const std::u16string& v) override { Add("Pins", Text(v)); }
+    void SetReuse(std::int32_t v) override { Add("Reuse", std::to_string(v)); }
     void Connect() override {
         Add("Connect", "");
         if (log_.connectFailure) throw errors::ComponentFailure(*log_.connectFailure);

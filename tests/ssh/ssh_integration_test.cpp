@@ -12,6 +12,7 @@
 #include "platform/net.h"
 #include "ssh/remote_run.h"
 #include "ssh/session.h"
+#include "ssh/session_pool.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -468,14 +469,16 @@ public:
     }
 };
 
-std::unique_ptr<ssh::SshObject> StartDirect(RecordingEvents& events, const std::u16string& command) {
+std::unique_ptr<ssh::SshObject> StartDirect(RecordingEvents& events, const std::u16string& command,
+                                            std::int32_t reuse = 0, const std::u16string& password = {}) {
     auto ssh = ssh::LibsshFactory().CreateSsh();
+    ssh->SetReuse(reuse);
     events.ssh = ssh.get();
     ssh->SetEventSink(&events);
     ssh->SetHostName(FixtureU("SSHD_HOST"));
     ssh->SetPort(std::stoi(Fixture("SSHD_PORT")));
     ssh->SetUserName(FixtureU("SSHD_USER"));
-    ssh->SetPassword(FixtureU("SSHD_PASSWORD"));
+    ssh->SetPassword(password.empty() ? FixtureU("SSHD_PASSWORD") : password);
     ssh->SetCommand(command);
     ssh->SetProtocol(ssh::kProtocolAuto);
     ssh->SetTimeout(20);
@@ -577,6 +580,103 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"StallsAfterItsBanner", FaultServer::Mode::kStallAfterBanner,
                   "Timed out after 3 seconds while waiting for the server's SSH banner and key exchange"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- Kept connections -------------------------------------------------------------------------
+
+// One check straight through the component; its output, or its error text.
+struct DirectRun {
+    std::string output;
+    std::string error;
+    std::vector<std::string> order;
+};
+DirectRun RunDirect(const std::u16string& command, std::int32_t reuse, const std::u16string& password = {}) {
+    RecordingEvents events;
+    auto ssh = StartDirect(events, command, reuse, password);
+    PumpUntilDisconnected(events, seconds(20));
+    EXPECT_EQ(events.disconnected, 1);
+    return {Narrow(events.text), Narrow(events.errorText), events.order};
+}
+
+// The client's port as the server saw it: the same port is the same connection.
+const std::u16string kWhichConnection = u"echo \"$SSH_CONNECTION\" | cut -d' ' -f2";
+
+class KeptConnectionTest : public SshTest {
+protected:
+    void SetUp() override {
+        SshTest::SetUp();
+        ssh::SessionPool::Instance().CloseAll();
+    }
+    void TearDown() override {
+        ssh::SessionPool::Instance().CloseAll();
+        SshTest::TearDown();
+    }
+};
+
+TEST_F(KeptConnectionTest, ChecksWithReuseShareOneLoginAndChecksWithoutDoNot) {
+    const DirectRun first = RunDirect(kWhichConnection, 30);
+    const DirectRun second = RunDirect(kWhichConnection, 30);
+    const DirectRun third = RunDirect(kWhichConnection, 30);
+    ASSERT_EQ(first.error, "");
+    EXPECT_FALSE(first.output.empty());
+    EXPECT_EQ(second.output, first.output);
+    EXPECT_EQ(third.output, first.output);
+    // The events of a reused login are those of a fresh one.
+    EXPECT_EQ(third.order, first.order);
+    EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 1u);
+
+    const DirectRun fresh = RunDirect(kWhichConnection, 0);
+    EXPECT_EQ(fresh.error, "");
+    EXPECT_NE(fresh.output, first.output);
+    EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 1u);
+}
+
+TEST_F(KeptConnectionTest, AnotherPasswordNeverGetsAKeptLogin) {
+    ASSERT_EQ(RunDirect(kWhichConnection, 30).error, "");
+    const DirectRun wrong = RunDirect(u"echo never", 30, u"wrong");
+    EXPECT_THAT(wrong.error, HasSubstr("did not accept the password"));
+    EXPECT_EQ(wrong.output, "");
+}
+
+TEST_F(KeptConnectionTest, AConnectionKilledWhileIdleIsReplacedWithinTheCheck) {
+    // The server's side of the connection ends half a second after the check.
+    const DirectRun first = RunDirect(kWhichConnection + u"; (sleep 0.5; kill $PPID) >/dev/null 2>&1 &", 30);
+    ASSERT_EQ(first.error, "");
+    std::this_thread::sleep_for(milliseconds(1500));
+    const DirectRun second = RunDirect(kWhichConnection, 30);
+    EXPECT_EQ(second.error, "");
+    EXPECT_FALSE(second.output.empty());
+    EXPECT_NE(second.output, first.output);
+}
+
+TEST_F(KeptConnectionTest, AKeptLoginIsCheckedAgainstTodaysKnownHosts) {
+    ASSERT_EQ(RunDirect(kWhichConnection, 30).error, "");
+    std::ofstream(std::filesystem::path(knownHosts_)) << RecordedName() << " " << OtherKey() << "\n";
+    const DirectRun refused = RunDirect(u"echo never", 30);
+    EXPECT_THAT(refused.error, HasSubstr("has changed"));
+    EXPECT_EQ(refused.output, "");
+}
+
+TEST_F(KeptConnectionTest, ChecksOnSeveralThreadsAtOnceGetOnlyTheirOwnOutput) {
+    constexpr int kThreads = 4;
+    constexpr int kChecks = 5;
+    std::atomic<int> foreign{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &foreign, &failed] {
+            for (int i = 0; i < kChecks; ++i) {
+                const std::string marker = "thread" + std::to_string(t) + "-check" + std::to_string(i);
+                const DirectRun run = RunDirect(FromUtf8("echo " + marker), 30);
+                if (!run.error.empty()) ++failed;
+                if (run.output != marker + "\n") ++foreign;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(foreign.load(), 0);
+    EXPECT_GE(ssh::SessionPool::Instance().IdleCount(), 1u);
+    EXPECT_LE(ssh::SessionPool::Instance().IdleCount(), static_cast<std::size_t>(kThreads));
+}
 
 // --- Addresses ------------------------------------------------------------------------------
 
