@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "ssh/crypto.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -210,10 +211,10 @@ KnownHostsOutcome LineOutcome(Result result, const std::u16string& fileName, std
     return out;
 }
 
-}  // namespace
-
-KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16string& fileName,
-                                      std::string_view host, int port, ssh_key serverKey) {
+// Walks one file's lines for the host. With `types`, the key types of the plain lines that
+// name it are collected too; without `serverKey`, only that is done.
+KnownHostsOutcome ReadFileText(std::string_view content, const std::u16string& fileName, std::string_view host,
+                               int port, ssh_key serverKey, std::vector<std::string>* types) {
     // The names the host is looked up by: OpenSSH writes port 22 as the plain name, yet a
     // "[host]:22" entry names it too.
     const std::string plain = LowerAscii(host);
@@ -258,6 +259,11 @@ KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16st
         }
         const std::string_view typeName = NextField(rest);
         const std::string_view encoded = NextField(rest);
+        if (types != nullptr && marker.empty() && !typeName.empty() &&
+            std::find(types->begin(), types->end(), typeName) == types->end()) {
+            types->emplace_back(typeName);
+        }
+        if (serverKey == nullptr) continue;
         const LineKey lineKey = ReadKey(typeName, encoded);
         if (!lineKey.key) {
             Keep(decided, LineOutcome(Result::Damaged, fileName, lineNumber, lineKey.problem));
@@ -277,6 +283,25 @@ KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16st
     // Another key for the host counts only when no line holds this one.
     Keep(decided, matched.result != Result::NotRecorded ? std::move(matched) : std::move(changed));
     return decided;
+}
+
+}  // namespace
+
+KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16string& fileName,
+                                      std::string_view host, int port, ssh_key serverKey) {
+    return ReadFileText(content, fileName, host, port, serverKey, nullptr);
+}
+
+std::vector<std::string> RecordedKeyTypes(const std::vector<std::u16string>& files, std::string_view host,
+                                          int port) {
+    std::vector<std::string> types;
+    for (const std::u16string& file : files) {
+        const platform::FileContents contents = platform::ReadWholeFile(file, kLargestFile);
+        if (contents.status == platform::FileStatus::Read) {
+            ReadFileText(contents.bytes, file, host, port, nullptr, &types);
+        }
+    }
+    return types;
 }
 
 KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,

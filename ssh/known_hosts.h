@@ -49,6 +49,13 @@ KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16st
 KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
                                        ssh_key serverKey);
 
+// The key types recorded for the host ("ssh-ed25519", "ecdsa-sha2-nistp256", ...), in the
+// order the files name them, each once; @revoked and @cert-authority lines do not count. The
+// key exchange asks for these first, so that a server with several host keys shows the one
+// that was recorded.
+std::vector<std::string> RecordedKeyTypes(const std::vector<std::u16string>& files, std::string_view host,
+                                          int port);
+
 // The account's ~/.ssh/known_hosts (Windows: the profile's .ssh\known_hosts) and the machine's
 // ssh_known_hosts (Windows: %ProgramData%\ssh\ssh_known_hosts, elsewhere /etc/ssh).
 std::vector<std::u16string> DefaultKnownHostsFiles();

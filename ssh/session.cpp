@@ -68,6 +68,32 @@ std::u16string MethodNames(int methods) {
     return names.empty() ? u"none" : names;
 }
 
+// The host key algorithms to offer, the recorded types' first; empty when nothing is recorded.
+std::string HostKeyOrder(const std::vector<std::string>& recordedTypes) {
+    static constexpr std::string_view kUsual[] = {"ssh-ed25519",         "ecdsa-sha2-nistp521", "ecdsa-sha2-nistp384",
+                                                  "ecdsa-sha2-nistp256", "rsa-sha2-512",        "rsa-sha2-256"};
+    std::vector<std::string_view> order;
+    const auto add = [&order](std::string_view algorithm) {
+        if (std::find(order.begin(), order.end(), algorithm) == order.end()) order.push_back(algorithm);
+    };
+    for (const std::string& type : recordedTypes) {
+        if (type == "ssh-rsa") {
+            add("rsa-sha2-512");
+            add("rsa-sha2-256");
+        } else if (std::find(std::begin(kUsual), std::end(kUsual), type) != std::end(kUsual)) {
+            add(type);
+        }
+    }
+    if (order.empty()) return {};
+    for (const std::string_view algorithm : kUsual) add(algorithm);
+    std::string list;
+    for (const std::string_view algorithm : order) {
+        if (!list.empty()) list += ',';
+        list += algorithm;
+    }
+    return list;
+}
+
 // The key under which a link is kept: a keyed hash of everything a fresh login would use, so
 // that a link serves only a check that would have logged in the same way, and the pool holds
 // no credential.
@@ -349,6 +375,13 @@ void Session::OpenSession() {
     SetOption(SSH_OPTIONS_SSH_DIR, nowhere.c_str());
     SetOption(SSH_OPTIONS_KNOWNHOSTS, nowhere.c_str());
     SetOption(SSH_OPTIONS_GLOBAL_KNOWNHOSTS, nowhere.c_str());
+    // A host recorded in known_hosts is asked for the key types recorded for it first, as
+    // libssh would do reading the files itself; with pinned keys the usual order stands.
+    if (request_.hostKeyPins.empty()) {
+        const std::string order = HostKeyOrder(RecordedKeyTypes(request_.knownHostsFiles, request_.host,
+                                                                request_.port));
+        if (!order.empty()) SetOption(SSH_OPTIONS_HOSTKEYS, order.c_str());
+    }
     const int nodelay = 1;
     SetOption(SSH_OPTIONS_NODELAY, &nodelay);
     const long seconds = static_cast<long>(request_.timeout.count());

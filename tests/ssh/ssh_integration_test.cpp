@@ -324,6 +324,12 @@ void PrintTo(const HostKeyCase& c, std::ostream* os) { *os << c.name; }
 
 std::string ServerKey() { return PublicKeyOf(Fixture("HOSTKEY_ED25519_PUB")); }
 std::string OtherKey() { return PublicKeyOf(Fixture("OTHER_HOSTKEY_PUB")); }
+// The server's other host keys, beside its Ed25519 key.
+std::string ServerKeyOfType(const std::string& type) {
+    std::string path = Fixture("HOSTKEY_ED25519_PUB");
+    path.replace(path.rfind("ed25519"), 7, type);
+    return PublicKeyOf(path);
+}
 
 class HostKeyTest : public SshTest, public ::testing::WithParamInterface<HostKeyCase> {};
 
@@ -365,6 +371,11 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, nullptr, ""},
         HostKeyCase{"Changed", [] { return RecordedName() + " " + OtherKey() + "\n"; }, nullptr, nullptr,
                     "has changed"},
+        // A server with several host keys shows the one recorded, whichever it prefers.
+        HostKeyCase{"RecordedEcdsaOnly", [] { return RecordedName() + " " + ServerKeyOfType("ecdsa") + "\n"; },
+                    nullptr, nullptr, ""},
+        HostKeyCase{"RecordedRsaOnly", [] { return RecordedName() + " " + ServerKeyOfType("rsa") + "\n"; },
+                    nullptr, nullptr, ""},
         HostKeyCase{"Revoked",
                     [] { return RecordedName() + " " + ServerKey() + "\n@revoked * " + ServerKey() + "\n"; },
                     nullptr, nullptr, "is revoked in line 2"},
