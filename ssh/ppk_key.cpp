@@ -483,17 +483,24 @@ SecretBytes PpkToOpenSsh(const PpkFile& file, const std::optional<std::string_vi
                                       ? crypto::DecryptAes256Cbc(keys.cipherKey.get(), keys.iv.get(), file.privateBlob.get())
                                       : file.privateBlob;
 
-    SecretBytes macInput;
-    macInput.get().reserve(file.algorithm.size() + file.encryption.size() + file.comment.size() +
-                           file.publicBlob.size() + decrypted.get().size() + 20);
-    for (const std::string_view part : {std::string_view(file.algorithm), std::string_view(file.encryption),
-                                        std::string_view(file.comment), std::string_view(file.publicBlob),
-                                        std::string_view(decrypted.get())}) {
-        PutString(macInput.get(), part);
+    // The comment as written, and without trailing blanks when an editor may have added them.
+    std::vector<std::string_view> comments{file.comment};
+    if (TrimEnd(file.comment).size() != file.comment.size()) comments.push_back(TrimEnd(file.comment));
+    bool matches = false;
+    for (const std::string_view comment : comments) {
+        SecretBytes macInput;
+        macInput.get().reserve(file.algorithm.size() + file.encryption.size() + comment.size() +
+                               file.publicBlob.size() + decrypted.get().size() + 20);
+        for (const std::string_view part : {std::string_view(file.algorithm), std::string_view(file.encryption),
+                                            comment, std::string_view(file.publicBlob),
+                                            std::string_view(decrypted.get())}) {
+            PutString(macInput.get(), part);
+        }
+        const std::string mac = crypto::Hmac(file.version == 2 ? crypto::Digest::Sha1 : crypto::Digest::Sha256,
+                                             keys.macKey.get(), macInput.get());
+        matches = matches || crypto::SameBytes(mac, file.mac);
     }
-    const std::string mac =
-        crypto::Hmac(file.version == 2 ? crypto::Digest::Sha1 : crypto::Digest::Sha256, keys.macKey.get(), macInput.get());
-    if (!crypto::SameBytes(mac, file.mac)) {
+    if (!matches) {
         // With a wrong pass phrase the decrypted bytes are noise; when they still have the
         // shape of the key, the pass phrase was right and something else in the file changed.
         if (file.Encrypted() && !PrivateFields(file.algorithm, decrypted.get())) {

@@ -276,7 +276,9 @@ INSTANTIATE_TEST_SUITE_P(
                       VariantCase{"PemEncryptedAll", "ecdsa384-pem-enc", true, true, true},
                       VariantCase{"PemTrailingBlanks", "ecdsa521-pem", false, false, true},
                       VariantCase{"PpkV2CrlfAndByteOrderMark", "rsa-v2-enc.ppk", true, true, false},
-                      VariantCase{"PpkV3Crlf", "ed25519-v3.ppk", true, false, false}),
+                      VariantCase{"PpkV3Crlf", "ed25519-v3.ppk", true, false, false},
+                      VariantCase{"PpkV3All", "ecdsa256-v3-enc.ppk", true, true, true},
+                      VariantCase{"PpkV2TrailingBlanks", "ed25519-v2.ppk", false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeyFiles, PathOutsideTheAnsiCodePage) {
