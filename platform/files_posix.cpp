@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "common/text.h"
+#include "platform/files_system.h"
 
 #include <cerrno>
 #include <cstring>
@@ -52,27 +53,16 @@ FileContents ReadWholeFile(const std::u16string& path, std::size_t largest) {
         out.error = u"not a regular file";
         return out;
     }
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            out.status = FileStatus::Failed;
-            out.error = ErrorText(errno);
-            out.bytes.clear();
-            return out;
-        }
-        if (got == 0) break;
-        if (out.bytes.size() + static_cast<std::size_t>(got) > largest) {
-            out.status = FileStatus::Failed;
-            out.error = u"the file is larger than " + FromUtf8(std::to_string(largest)) + u" bytes";
-            out.bytes.clear();
-            return out;
-        }
-        out.bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    out.status = FileStatus::Read;
-    return out;
+    return system::ReadAll(static_cast<std::size_t>(info.st_size), largest,
+                           [&fd](char* into, std::size_t room, std::u16string& error) -> long long {
+                               for (;;) {
+                                   const ssize_t got = ::read(fd.get(), into, room);
+                                   if (got >= 0) return got;
+                                   if (errno == EINTR) continue;
+                                   error = ErrorText(errno);
+                                   return -1;
+                               }
+                           });
 }
 
 std::u16string UserHomeFolder() {

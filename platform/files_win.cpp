@@ -1,12 +1,15 @@
 #include "platform/files.h"
 
 #include "common/text.h"
+#include "platform/files_system.h"
 #include "platform/win32_text.h"
 
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 namespace tavrin::platform {
@@ -59,26 +62,17 @@ FileContents ReadWholeFile(const std::u16string& path, std::size_t largest) {
         out.error = u"not a regular file";
         return out;
     }
-    char buffer[16384];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(raw, buffer, sizeof buffer, &got, nullptr)) {
-            out.status = FileStatus::Failed;
-            out.error = SystemErrorText(GetLastError());
-            out.bytes.clear();
-            return out;
-        }
-        if (got == 0) break;
-        if (out.bytes.size() + got > largest) {
-            out.status = FileStatus::Failed;
-            out.error = u"the file is larger than " + FromUtf8(std::to_string(largest)) + u" bytes";
-            out.bytes.clear();
-            return out;
-        }
-        out.bytes.append(buffer, got);
-    }
-    out.status = FileStatus::Read;
-    return out;
+    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return system::ReadAll(static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX - 1)), largest,
+                           [raw](char* into, std::size_t room, std::u16string& error) -> long long {
+                               DWORD got = 0;
+                               const DWORD want = static_cast<DWORD>(std::min<std::size_t>(room, 1u << 30));
+                               if (!::ReadFile(raw, into, want, &got, nullptr)) {
+                                   error = SystemErrorText(GetLastError());
+                                   return -1;
+                               }
+                               return got;
+                           });
 }
 
 std::u16string UserHomeFolder() { return KnownFolder(FOLDERID_Profile); }

@@ -47,7 +47,7 @@ public:
     SocketLibrary& operator=(const SocketLibrary&) = delete;
 
 private:
-    bool started_ = false;
+    [[maybe_unused]] bool started_ = false;  // Windows only
 };
 
 }  // namespace tavrin::platform::net::system
