@@ -205,36 +205,46 @@ constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
 constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
 #endif
 
-// Opened to change it where that is allowed, else only to read it.
-RegKey OpenOtherClasses(RegistrationScope scope) {
-    RegKey key;
-    LSTATUS status =
-        ::RegOpenKeyExW(ScopeRoot(scope), kClassesPath, 0, KEY_READ | KEY_WRITE | DELETE | kOtherView, key.put());
-    if (status == ERROR_ACCESS_DENIED) {
-        status = ::RegOpenKeyExW(ScopeRoot(scope), kClassesPath, 0, KEY_READ | kOtherView, key.put());
-    }
-    if (status != ERROR_FILE_NOT_FOUND) CheckStatus(status);
-    return key;
-}
-
-// The server path that a view's class key names; nullopt when the view has no server for the
-// class.
+// The server path that one view's class key names; nullopt when that view has no server for
+// the class. Every access names the view itself and goes from the root: a key opened in the
+// other view does not carry its view to the keys opened below it (a 32-bit process would be
+// sent back to its own view at the CLSID key).
 constexpr DWORD kServerPathTypes = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
 
-std::optional<std::wstring> RegisteredServer(HKEY classes) {
-    if (classes == nullptr) return std::nullopt;
-    const std::wstring path = L"CLSID\\" + GuidText(CLSID_TavrinCom) + L"\\InprocServer32";
+std::optional<std::wstring> RegisteredServer(RegistrationScope scope, REGSAM view) {
+    const std::wstring path =
+        std::wstring(kClassesPath) + L"\\CLSID\\" + GuidText(CLSID_TavrinCom) + L"\\InprocServer32";
+    RegKey key;
+    LSTATUS status = ::RegOpenKeyExW(ScopeRoot(scope), path.c_str(), 0, KEY_QUERY_VALUE | view, key.put());
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    CheckStatus(status);
     DWORD bytes = 0;
-    LSTATUS status = ::RegGetValueW(classes, path.c_str(), nullptr, kServerPathTypes, nullptr, nullptr, &bytes);
+    status = ::RegGetValueW(key.get(), nullptr, nullptr, kServerPathTypes, nullptr, nullptr, &bytes);
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
     CheckStatus(status);
     std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
     bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    status = ::RegGetValueW(classes, path.c_str(), nullptr, kServerPathTypes, nullptr, text.data(), &bytes);
+    status = ::RegGetValueW(key.get(), nullptr, nullptr, kServerPathTypes, nullptr, text.data(), &bytes);
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
     CheckStatus(status);
     text.resize(::wcsnlen(text.data(), text.size()));
     return text;
+}
+
+// Removes a key below Classes, with everything in it, from the other view, as far as this
+// process may: what that view keeps apart from ours (where a key is not shared).
+void DeleteFromOtherView(RegistrationScope scope, const std::wstring& below) {
+    const std::wstring path = std::wstring(kClassesPath) + L"\\" + below;
+    {
+        RegKey key;
+        if (::RegOpenKeyExW(ScopeRoot(scope), path.c_str(), 0,
+                            DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | kOtherView,
+                            key.put()) != ERROR_SUCCESS) {
+            return;
+        }
+        ::RegDeleteTreeW(key.get(), nullptr);  // what is inside; the key itself below
+    }
+    ::RegDeleteKeyExW(ScopeRoot(scope), path.c_str(), kOtherView, 0);
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(a.c_str(), b.c_str()) == 0; }
@@ -246,20 +256,16 @@ bool SameFile(const std::wstring& a, const std::wstring& b) { return ::_wcsicmp(
 void Unregister(RegistrationScope scope, const std::wstring& version, const std::wstring& modulePath) {
     const RegKey classes = OpenClasses(scope);
     if (!classes) return;
-    const auto ours = RegisteredServer(classes.get());
+    const auto ours = RegisteredServer(scope, 0);
     const bool classIsOurs = !ours || SameFile(*ours, modulePath);
     if (classIsOurs) DeleteTree(classes.get(), L"CLSID\\" + GuidText(CLSID_TavrinCom));
 
-    const RegKey otherClasses = OpenOtherClasses(scope);
-    if (!RegisteredServer(classes.get()) && !RegisteredServer(otherClasses.get())) {
+    if (!RegisteredServer(scope, 0) && !RegisteredServer(scope, kOtherView)) {
+        const std::wstring interfaceKey = L"Interface\\" + GuidText(IID__TavrinCom);
         DeleteTree(classes.get(), kProgId);
-        DeleteTree(classes.get(), L"Interface\\" + GuidText(IID__TavrinCom));
-        // What the other view keeps of its own (where the views are not shared) goes too, as
-        // far as this process may change it.
-        if (otherClasses) {
-            ::RegDeleteTreeW(otherClasses.get(), kProgId);
-            ::RegDeleteTreeW(otherClasses.get(), (L"Interface\\" + GuidText(IID__TavrinCom)).c_str());
-        }
+        DeleteTree(classes.get(), interfaceKey);
+        DeleteFromOtherView(scope, kProgId);
+        DeleteFromOtherView(scope, interfaceKey);
     }
     if (classIsOurs) UnregisterTypeLibrary(classes.get(), version);
 }
