@@ -67,7 +67,8 @@ std::optional<std::u16string> ComposeParameterString(const DialogFields& fields)
             case Field::ComparisonValue: return fields.comparisonValue;
             case Field::ReturnMode: return ReturnModeCodeForIndex(fields.returnModeIndex);
             case Field::Marker:
-            case Field::HostKeys: break;
+            case Field::HostKeys:
+            case Field::Reuse: break;
         }
         return std::u16string(spec.fixedValue);
     };

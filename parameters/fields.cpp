@@ -52,6 +52,9 @@ constexpr FieldSpec kFields[] = {
      u"NO", u"unknown code, read as NO (never added)"},
     {Field::HostKeys, u"HFP", Storage::Plain, false, u"", u"--host-key",
      u"pinned host keys: only these are accepted, known_hosts is not read", {}, 0, u"", u""},
+    {Field::Reuse, u"REUSE", Storage::Plain, false, u"", u"--reuse",
+     u"seconds the logged-in connection may be kept idle for the next check with the same login", {}, 0, u"",
+     u""},
 };
 
 constexpr bool TableIsInEnumOrder() {
@@ -226,6 +229,19 @@ std::u16string WithFieldsAppended(std::u16string_view closedString, const std::v
     }
     out += u'#';
     return out;
+}
+
+std::optional<int> ReuseSeconds(std::u16string_view text) {
+    const std::u16string trimmed = TrimBlanks(text);
+    if (trimmed.empty()) return 0;
+    if (trimmed.size() > 6) return std::nullopt;
+    int seconds = 0;
+    for (const char16_t c : trimmed) {
+        if (c < u'0' || c > u'9') return std::nullopt;
+        seconds = seconds * 10 + (c - u'0');
+    }
+    if (seconds > kLongestReuse) return std::nullopt;
+    return seconds;
 }
 
 }  // namespace tavrin::parameters

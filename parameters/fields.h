@@ -27,6 +27,7 @@ enum class Field {
     ComparisonValue,  // CON
     ReturnMode,       // RRE: the return-data mode
     HostKeys,         // HFP: pinned host keys
+    Reuse,            // REUSE: seconds a logged-in connection may be kept for the next check
 };
 
 enum class Storage { Plain, Base64 };
@@ -105,6 +106,11 @@ std::vector<Piece> Pieces(std::u16string_view parameterString);
 // The string with the field `key` set to `value`: the field GetField reads is given the new
 // value in place; without one, "#KEY=value" is added at the end and the string closed with "#".
 std::u16string WithField(std::u16string_view parameterString, std::u16string_view key, std::u16string_view value);
+
+// The REUSE field's seconds: a whole number from 0 to kLongestReuse, blanks around it allowed;
+// empty is 0. nullopt for anything else.
+inline constexpr int kLongestReuse = 86400;
+std::optional<int> ReuseSeconds(std::u16string_view text);
 
 // A string of closed fields ("...#") followed by more fields, each "#KEY=value", then "#".
 std::u16string WithFieldsAppended(std::u16string_view closedString, const std::vector<StoredField>& fields);

@@ -17,7 +17,7 @@ const char* const kUsage =
     "                    [--key-file K] [--key-type RSA|DSA] [--protocol 1|2|A] [--port N]\n"
     "                    --command C [--operator contains|not-contains|less|greater]\n"
     "                    [--value V] [--return-data never|when-down|always]\n"
-    "                    [--host-key SHA256:... ...]\n"
+    "                    [--host-key SHA256:... ...] [--reuse SECONDS]\n"
     "       tavrin-check pin --host HOST [--port N] [--timeout SECONDS] [PARAMETER]\n"
     "       tavrin-check --version | --help\n"
     "\n"
@@ -47,7 +47,9 @@ const char* const kUsage =
     "--show-password. compose prints the parameter string that the dialog's OK writes for the\n"
     "given settings; defaults: protocol A, port 22, key type RSA, operator contains, return\n"
     "data never. --host-key (repeatable, or several separated by commas) pins the server's host\n"
-    "keys: with pins only those keys are accepted and known_hosts is not read.\n"
+    "keys: with pins only those keys are accepted and known_hosts is not read. --reuse keeps the\n"
+    "logged-in connection that long for the next check with the same login in the same process\n"
+    "(the plug-in's host; each run of tavrin-check is a process of its own).\n"
     "pin fetches the server's host key without logging in (port: --port, else the parameter\n"
     "string's, else 22; time-out 10 seconds unless --timeout) and prints its type and SHA256\n"
     "fingerprint; with a parameter string, it then prints that string with the key pinned (the\n"
@@ -154,6 +156,7 @@ void ParseCompose(const std::vector<std::u16string>& args, ParsedCommandLine& pa
             case Field::ComparisonValue: set = [&](const auto& v) { r.value = v; }; break;
             case Field::ReturnMode: set = [&](const auto& v) { r.returnData = v; }; break;
             case Field::HostKeys: set = [&](const auto& v) { r.hostKeys.push_back(v); }; break;
+            case Field::Reuse: set = [&](const auto& v) { r.reuse = v; }; break;
             case Field::Marker: continue;
         }
         valued[std::u16string(spec.option)] = std::move(set);

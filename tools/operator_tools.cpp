@@ -7,7 +7,9 @@
 #include "parameters/generic.h"
 #include "plugin/host_value.h"
 #include "plugin/verdict.h"
+#include "common/text.h"
 #include "ssh/host_key_pins.h"
+#include "ssh/key_store.h"
 
 namespace tavrin::tools {
 
@@ -25,6 +27,29 @@ std::u16string Padded(std::u16string_view text, std::size_t width) {
 std::u16string Quoted(std::u16string_view text) { return u"\"" + std::u16string(text) + u"\""; }
 
 std::u16string Number(double n) { return plugin::NumberText(n); }
+
+// What a key file is, as describe shows it.
+std::u16string KeyFileText(const std::u16string& path, const std::optional<std::u16string>& passPhrase) {
+    ssh::KeyFileDescription d;
+    try {
+        d = ssh::DescribeKeyFile(path, passPhrase);
+    } catch (const AutomationError& e) {
+        return u"on this machine: " + e.description();
+    }
+    if (d.format.empty()) return u"on this machine: not a private key file (" + d.problem + u")";
+    std::u16string text = u"on this machine: " + d.format + u" key file";
+    if (!d.keyType.empty()) text += u", " + d.keyType;
+    if (d.bits > 0) text += u" " + Number(d.bits) + u" bits";
+    text += d.encrypted ? u", encrypted" : u", not encrypted";
+    if (!d.opens) {
+        text += u"; no pass phrase in the string to open it";
+    } else if (*d.opens) {
+        text += d.encrypted ? u"; the password in the string opens it" : u"; it loads";
+    } else {
+        text += u"; it does not load: " + d.problem;
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -85,6 +110,16 @@ ComposeResult Compose(const ComposeRequest& r) {
         std::u16string value;
         for (const auto& fingerprint : pins.fingerprints) value += (value.empty() ? u"" : u",") + fingerprint;
         added.push_back({0, std::u16string(Spec(Field::HostKeys).key), value});
+    }
+
+    if (!r.reuse.empty()) {
+        const std::optional<int> seconds = parameters::ReuseSeconds(r.reuse);
+        if (!seconds) {
+            result.error = std::u16string(Spec(Field::Reuse).option) + u" must be a whole number of seconds from 0 to " +
+                           Number(parameters::kLongestReuse);
+            return result;
+        }
+        added.push_back({0, std::u16string(Spec(Field::Reuse).key), FromUtf8(std::to_string(*seconds))});
     }
 
     const std::optional<std::u16string> composed = dialog::ComposeParameterString(fields);
@@ -152,6 +187,13 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                 break;
             case Field::KeyFile:
                 line(spec.key, value, value.empty() ? u"key file: none (password login)" : meaning);
+                if (!value.empty()) {
+                    // The key file as it is on this machine (the check's machine may differ).
+                    const std::optional<std::u16string> passPhrase = decoded(Field::Password);
+                    lines.push_back(Padded(u"", 8) + KeyFileText(value, passPhrase && !passPhrase->empty()
+                                                                            ? passPhrase
+                                                                            : std::nullopt));
+                }
                 break;
             case Field::Command:
                 if (const auto command = decoded(spec.field)) {
@@ -191,6 +233,19 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                     const std::size_t n = pins.fingerprints.size();
                     line(spec.key, value,
                          meaning + u" (" + Number(static_cast<double>(n)) + (n == 1 ? u" key)" : u" keys)"));
+                }
+                break;
+            }
+            case Field::Reuse: {
+                const std::optional<int> seconds = parameters::ReuseSeconds(value);
+                if (!seconds) {
+                    line(spec.key, value, u"kept connections: not a number of seconds");
+                    warnings.push_back(u"REUSE " + Quoted(value) + u" is not a whole number of seconds from 0 to " +
+                                       Number(parameters::kLongestReuse) + u": the check will end with an \"ERR: \" result");
+                } else if (*seconds == 0) {
+                    line(spec.key, value, u"kept connections: none (a fresh login per check)");
+                } else {
+                    line(spec.key, value, meaning + u" (" + Number(*seconds) + u" s)");
                 }
                 break;
             }

@@ -20,6 +20,7 @@ struct ComposeRequest {
     std::u16string value;
     std::u16string returnData = u"never";     // never, when-down, always
     std::vector<std::u16string> hostKeys;     // pinned host keys, "SHA256:..."; none: no HFP field
+    std::u16string reuse;                     // seconds a login may be kept; empty: no REUSE field
 };
 
 struct ComposeResult {

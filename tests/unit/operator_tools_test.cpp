@@ -85,6 +85,9 @@ TEST(ComposeTest, RefusesWhatWouldNotReadBack) {
     refused([](ComposeRequest& r) { r.hostKeys = {u"MD5:16:27:ac"}; });
     refused([](ComposeRequest& r) { r.hostKeys = {std::u16string(kPinA), u""}; });
     refused([](ComposeRequest& r) { r.hostKeys = {std::u16string(kPinA.substr(0, 20))}; });
+    refused([](ComposeRequest& r) { r.reuse = u"-1"; });
+    refused([](ComposeRequest& r) { r.reuse = u"1.5"; });
+    refused([](ComposeRequest& r) { r.reuse = u"86401"; });
 }
 
 TEST(ComposeTest, HostKeysFollowTheDialogsFieldsAsHfp) {
@@ -102,6 +105,11 @@ TEST(ComposeTest, HostKeysFollowTheDialogsFieldsAsHfp) {
     ASSERT_TRUE(several.parameter);
     EXPECT_EQ(tavrin::parameters::StoredValue(*several.parameter, tavrin::parameters::Field::HostKeys),
               std::u16string(kPinA) + u"," + std::u16string(kPinB) + u"," + std::u16string(kPinA));
+    // The kept-connection time after them.
+    r.hostKeys = {std::u16string(kPinA)};
+    r.reuse = u" 300 ";
+    EXPECT_EQ(Compose(r).parameter,
+              std::optional<std::u16string>(layout + u"HFP=" + std::u16string(kPinA) + u"#REUSE=300#"));
 }
 
 bool HasLine(const std::vector<std::u16string>& lines, std::u16string_view part) {
@@ -174,6 +182,11 @@ TEST(DescribeTest, WarnsOfWhatTheCheckWillRefuse) {
     EXPECT_TRUE(HasLine(Describe(u"USR=u#PWD=cA==#", false), u"does not begin with"));
     EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==##", false), u"\"\" after the value of PWD"));
     EXPECT_TRUE(HasLine(Describe(u"#USR=u#KEYT=ECDSA#", false), u"unknown code, read as RSA"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#REUSE=5m#", false), u"REUSE \"5m\" is not a whole number"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#REUSE=300#", false), u"(300 s)"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#REUSE=0#", false), u"a fresh login per check"));
+    // A key file is looked at where describe runs.
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#KEYF=/nonexistent/tavrin/key#", false), u"on this machine: "));
 }
 
 TEST(PinTest, PortAndPinnedString) {
