@@ -40,7 +40,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 top=$root/build/libssh
 prefix=${TAVRIN_LIBSSH_INSTALL_DIR:-$top/$target}
 sources=$top/sources
-work=$top/work/$(basename "$prefix")
+work=$top/work/$target${TAVRIN_LIBSSH_INSTALL_DIR:+-$(basename "$prefix")}
 # MAX_BUF_SIZE: libssh reads the socket MAX_BUF_SIZE bytes per recv() (ssh_socket_pollcallback in
 # src/socket.c; include/libssh/priv.h defaults it to 4096 under #ifndef). Under Wine each recv()
 # costs a round trip through the wineserver, so the Windows build reads 64 KiB at a time (bulk
