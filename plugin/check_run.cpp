@@ -3,8 +3,7 @@
 #include "common/automation_error.h"
 #include "common/text.h"
 #include "dialog/frmmain.h"
-#include "parameters/codec.h"
-#include "parameters/generic.h"
+#include "parameters/fields.h"
 #include "platform/message_queue.h"
 #include "platform/secret.h"
 #include "plugin/host_value.h"
@@ -116,19 +115,28 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
         std::u16string text;
         ~WipedText() { platform::SecureWipe(text); }
     } parameters{object.ParameterAsText()};
-    const auto field = [&](std::u16string_view key) { return Generic::GetField(parameters.text, key); };
-    settings.userName = field(u"USR");
+    // The fields as the table of the parameter string names them; Base64 fields decoded.
+    using tavrin::parameters::Field;
+    const auto value = [&](Field field) { return tavrin::parameters::Value(parameters.text, field); };
+    settings.userName = value(Field::User);
     platform::SecureWipe(settings.password);
-    settings.password = modTavrin::DecodeText(field(u"PWD"));
-    settings.protocol = field(u"PROTO");
-    settings.port = RoundToInteger16(ReadNumber(field(u"PORT")));
-    settings.keyFile = field(u"KEYF");
-    settings.keyType = field(u"KEYT");
-    settings.command = modTavrin::DecodeText(field(u"CMD"));
-    const std::u16string comparisonOperator = field(u"CCO");
-    const std::u16string comparisonValue = field(u"CON");
-    const std::u16string returnDataMode = field(u"RRE");
-    settings.hostKeyPins = field(u"HFP");
+    settings.password = value(Field::Password);
+    settings.protocol = value(Field::Protocol);
+    settings.port = RoundToInteger16(ReadNumber(value(Field::Port)));
+    settings.keyFile = value(Field::KeyFile);
+    settings.keyType = value(Field::KeyType);
+    settings.command = value(Field::Command);
+    const std::u16string comparisonOperator = value(Field::Comparison);
+    const std::u16string comparisonValue = value(Field::ComparisonValue);
+    const std::u16string returnDataMode = value(Field::ReturnMode);
+    settings.hostKeyPins = value(Field::HostKeys);
+    const std::u16string reuse = value(Field::Reuse);
+    const std::optional<int> reuseSeconds = tavrin::parameters::ReuseSeconds(reuse);
+    if (!reuseSeconds) {
+        throw errors::ComponentFailure(u"The REUSE value \"" + reuse + u"\" is not a whole number of seconds from 0 to " +
+                                       FromUtf8(std::to_string(tavrin::parameters::kLongestReuse)));
+    }
+    settings.reuse = *reuseSeconds;
 
     if (settings.userName.empty()) return {false, u"ERR: can't connect to an SSH server without a USERNAME"};
     if (settings.password.empty() && settings.keyFile.empty()) {

@@ -54,7 +54,7 @@ public:
         const bool posted = bridge_->owner.Post([bridge = bridge_, code, text] {
             if (SshEvents* sink = SinkOf(*bridge)) sink->Connected(code, text);
         });
-        if (!posted) bridge_->eventLost = true;
+        if (!posted) PostFailed();
     }
 
     std::optional<bool> CryptoInformation(const std::u16string& protocol, const std::u16string& remoteName,
@@ -100,9 +100,11 @@ public:
             bridge_->deliveryPosted = true;
         }
         if (post && !bridge_->owner.Post([bridge = bridge_] { DeliverReceived(bridge); })) {
-            std::lock_guard lock(bridge_->mutex);
-            bridge_->deliveryPosted = false;
-            bridge_->eventLost = true;
+            {
+                std::lock_guard lock(bridge_->mutex);
+                bridge_->deliveryPosted = false;
+            }
+            PostFailed();
         }
     }
 
@@ -127,6 +129,14 @@ private:
         std::optional<bool> value;
     };
 
+    // An event that cannot reach the owner: the run's outcome can no longer be told whole, so
+    // the worker stops at once (the owner's wait learns of the refused post by itself).
+    void PostFailed() {
+        bridge_->eventLost = true;
+        bridge_->cancelled = true;
+        bridge_->room.notify_all();
+    }
+
     template <class Question>
     std::optional<bool> Ask(Question question, bool proposed, Clock::time_point deadline) {
         auto answer = std::make_shared<Answer>();
@@ -143,7 +153,11 @@ private:
             answer->value = accept;
             answer->done.notify_all();
         });
-        if (!posted) return proposed;
+        // A question that cannot be asked is not answered for the handlers: the run stops.
+        if (!posted) {
+            PostFailed();
+            return std::nullopt;
+        }
         std::unique_lock lock(answer->mutex);
         while (!answer->value) {
             if (bridge_->cancelled || Clock::now() >= deadline) return std::nullopt;

@@ -19,6 +19,7 @@ struct ConnectionSettings {
     std::u16string command;
     std::int16_t timeout = 0;
     std::u16string hostKeyPins;  // the HFP field as found; empty: known_hosts decides
+    std::int32_t reuse = 0;      // the REUSE field's seconds; 0: a fresh connection, closed after
 };
 
 struct RunOutcome {

@@ -80,6 +80,8 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
     Ssh->SetTimeout(settings.timeout);
     // Pinned host keys, when the string has them.
     if (!settings.hostKeyPins.empty()) Ssh->SetHostKeyPins(settings.hostKeyPins);
+    // A logged-in connection kept for the next check with the same login, when the string asks.
+    if (settings.reuse > 0) Ssh->SetReuse(settings.reuse);
 
     // 14.
     outcome.completionFlag = 0;

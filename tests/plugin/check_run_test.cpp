@@ -99,6 +99,8 @@ TEST(CheckRunTest, FailuresOfTheRunItselfTakeTheErrorPath) {
         {"command_not_base64", u"#USR=a#PWD=cA==#CMD=bHM=====#", std::int16_t{5},
          u"ERR: Invalid procedure call or argument( 0)"},
         {"password_not_base64", u"#USR=a#PWD==cA#", std::int16_t{5}, u"ERR: Invalid procedure call or argument( 0)"},
+        {"reuse_not_seconds", u"#USR=a#PWD=cA==#REUSE=5m#", std::int16_t{5},
+         u"ERR: The REUSE value \"5m\" is not a whole number of seconds from 0 to 86400( 0)"},
     };
     for (const auto& c : cases) {
         FakeFactory factory;
@@ -116,6 +118,27 @@ TEST(CheckRunTest, ConfiguringFailureOfTheComponentIsAnErrorResult) {
     EXPECT_FALSE(r.up);
     EXPECT_EQ(r.text, u"ERR: the key file C:\\k does not exist( 0)");
     EXPECT_EQ(factory.record.connects, 0);
+}
+
+TEST(CheckRunTest, PinnedKeysAndKeptConnectionsReachTheComponentOnlyWhenAskedFor) {
+    struct Case {
+        std::u16string_view rest;
+        std::u16string pins;  // empty: not set
+        int reuse;            // 0: not set
+    };
+    const Case cases[] = {
+        {u"", u"", 0},
+        {u"HFP=SHA256:x#reuse= 300 #", u"SHA256:x", 300},
+        {u"REUSE=0#", u"", 0},
+    };
+    for (const auto& c : cases) {
+        FakeFactory factory;
+        factory.script.events = Output({u"ok"});
+        const auto r = RunCheck(factory, Parameters(u"a", u"p", u"ls", c.rest));
+        EXPECT_EQ(r.text, u"ok");
+        EXPECT_EQ(factory.record.texts.count("pins") ? factory.record.texts["pins"] : u"", c.pins);
+        EXPECT_EQ(factory.record.numbers.count("reuse") ? factory.record.numbers["reuse"] : 0, c.reuse);
+    }
 }
 
 TEST(CheckRunTest, ConnectionFailureIsTheResultUnprefixed) {
