@@ -1,8 +1,7 @@
 #include "dialog/parameter_editing.h"
 
+#include "common/numbers.h"
 #include "common/text.h"
-#include "plugin/host_value.h"
-#include "plugin/verdict.h"
 
 #include <cmath>
 
@@ -20,15 +19,15 @@ int ReturnModeIndexForCode(std::u16string_view code) { return parameters::IndexF
 std::u16string ReturnModeCodeForIndex(int listIndex) { return parameters::CodeForIndex(Field::ReturnMode, listIndex); }
 
 std::u16string PortShownForValue(std::u16string_view storedValue) {
-    return plugin::NumberText(plugin::ReadNumber(storedValue));
+    return tavrin::NumberText(tavrin::ReadNumber(storedValue));
 }
 
 std::optional<std::u16string> PortWrittenForText(std::u16string_view portText) {
-    const std::optional<double> number = plugin::ParseWholeNumber(portText);
+    const std::optional<double> number = tavrin::ParseWholeNumber(portText);
     if (!number || !std::isfinite(*number) || std::trunc(*number) != *number) return std::nullopt;
     if (*number < kPortMinimum || *number > kPortMaximum) return std::nullopt;
     // Through an integer, so that a negative zero is written as 0.
-    return plugin::NumberText(static_cast<double>(static_cast<int>(*number)));
+    return tavrin::NumberText(static_cast<double>(static_cast<int>(*number)));
 }
 
 DialogFields FieldsFromParameterString(std::u16string_view parameterString) {

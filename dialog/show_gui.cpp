@@ -7,17 +7,15 @@
 
 namespace tavrin::dialog {
 
-void sa_showGUI(plugin::ObjectAccess& object) {
-    frmmain& form = object.Form();
+std::optional<std::u16string> EditParameterString(frmmain& form, const EditingInput& input) {
     // The first use of a control loads the form (Form_Load sets the title, lists and defaults).
-    form.txtHostname().SetText(TrimBlanks(object.HostnameAsText()));
-    form.txtTimeout().SetText(TrimBlanks(object.TimeoutAsText()));
+    form.txtHostname().SetText(TrimBlanks(input.hostName));
+    form.txtTimeout().SetText(TrimBlanks(input.timeout));
 
-    const std::u16string parameter = object.ParameterAsText();
-    if (!parameter.empty()) {
+    if (!input.parameter.empty()) {
         // Every lookup and both decodings come before the first control is set, so a value
         // that does not decode fails the call before anything is shown.
-        const DialogFields fields = FieldsFromParameterString(parameter);
+        const DialogFields fields = FieldsFromParameterString(input.parameter);
         form.txtUsername().SetText(fields.userName);
         form.txtPassword().SetText(fields.password);
         form.txtKeyfile().SetText(fields.keyFile);
@@ -31,11 +29,12 @@ void sa_showGUI(plugin::ObjectAccess& object) {
     }
 
     // The presenter holds the window topmost and runs the modal loop. Only a showing that
-    // ended with OK stores anything: a close leaves sa_parameter exactly as it was, whatever an
-    // earlier OK of this or another object left in the dialog result. OK's string is followed
-    // by the fields of the opened string that the dialog does not edit (pinned host keys, the
-    // fields of other writers), so that editing a check never drops them.
-    if (form.ShowModal()) object.PutParameter(WithKeptFields(Generic::DialogResult(), parameter));
+    // ended with OK gives a string: a close leaves the stored one as it was, whatever an earlier
+    // OK of this or another object left in the dialog result. OK's string is followed by the
+    // fields of the opened string that the dialog does not edit (pinned host keys, kept
+    // connections, the fields of other writers), so that editing a check never drops them.
+    if (!form.ShowModal()) return std::nullopt;
+    return WithKeptFields(Generic::DialogResult(), input.parameter);
 }
 
 }  // namespace tavrin::dialog

@@ -1,14 +1,26 @@
 #pragma once
-// The dialog cycle: sa_showGUI of the plug-in object.
+// The dialog cycle: the form filled from a check's settings, shown modally, and the parameter
+// string that OK composes. The plug-in object's sa_showGUI (plugin/show_gui.h) hands it the
+// object's properties and stores what comes back.
 
-#include "plugin/object_access.h"
+#include <optional>
+#include <string>
 
 namespace tavrin::dialog {
 
-// Fills the object's form from its properties, shows it modally and, after OK, stores the
-// new parameter string through the object's PutParameter: OK's fixed layout followed by the
-// fields of the opened string that the dialog does not edit. Failures propagate as
+class frmmain;
+
+// The three properties of the plug-in object as text.
+struct EditingInput {
+    std::u16string hostName;
+    std::u16string timeout;
+    std::u16string parameter;
+};
+
+// Fills the form (loading it), shows it modally and returns, after OK, the new parameter
+// string: OK's fixed layout followed by the fields of the opened string that the dialog does
+// not edit. nullopt when the dialog was closed without OK. Failures propagate as
 // tavrin::AutomationError.
-void sa_showGUI(plugin::ObjectAccess& object);
+std::optional<std::u16string> EditParameterString(frmmain& form, const EditingInput& input);
 
 }  // namespace tavrin::dialog

@@ -1,6 +1,7 @@
 #include "plugin/check_run.h"
 
 #include "common/automation_error.h"
+#include "common/numbers.h"
 #include "common/text.h"
 #include "dialog/frmmain.h"
 #include "parameters/fields.h"

@@ -20,14 +20,6 @@ struct NullValue {
 
 using HostValue = std::variant<EmptyValue, NullValue, bool, std::int16_t, std::int32_t, double, std::u16string>;
 
-// Rounds to the nearest integer, halves to even; "Overflow" outside -32768..32767.
-std::int16_t RoundToInteger16(double number);
-
-// The whole text as a number: blanks before and after are allowed, "." is the decimal
-// separator, "&H"/"&O" integers are read as ReadNumber reads them. Nothing else may stand in
-// the text; the empty text is no number.
-std::optional<double> ParseWholeNumber(std::u16string_view text);
-
 // To a 16-bit integer: empty gives 0, a Boolean -1 or 0, a number is rounded (halves to even),
 // a text must hold a whole number ("Type mismatch" otherwise); Null is "Invalid use of Null";
 // out of range is "Overflow".

@@ -75,6 +75,8 @@ phase "win64: tests under Wine" ctest_counted build/win64
 if [ "${TAVRIN_SKIP_WIN32:-0}" != 1 ]; then
   phase "win32: build" build win32
   phase "win32: tests under Wine" ctest_counted build/win32
+  phase "both bitnesses registered, then each removed" \
+    bash tests/wine/both-bitnesses.sh build/win64/plugin/com/comTavrin.dll build/win32/plugin/com/comTavrin.dll
   phase "release: installer and zip under Wine" bash tests/installer/test-installer.sh
 fi
 

@@ -1,8 +1,8 @@
 #include "tools/cli.h"
 
+#include "common/numbers.h"
 #include "common/text.h"
 #include "parameters/fields.h"
-#include "plugin/host_value.h"
 
 #include <cmath>
 #include <functional>
@@ -116,7 +116,7 @@ constexpr std::u16string_view kParameterTwice = u"give the parameter string once
 
 // A whole number from `least` to `most`, blanks around it allowed.
 std::optional<int> WholeNumber(std::u16string_view text, int least, int most) {
-    const std::optional<double> n = plugin::ParseWholeNumber(text);
+    const std::optional<double> n = tavrin::ParseWholeNumber(text);
     if (!n || !std::isfinite(*n) || std::trunc(*n) != *n || *n < least || *n > most) return std::nullopt;
     return static_cast<int>(*n);
 }

@@ -1,13 +1,12 @@
 #include "tools/operator_tools.h"
 
 #include "common/automation_error.h"
+#include "common/numbers.h"
+#include "common/text.h"
 #include "dialog/parameter_editing.h"
 #include "parameters/codec.h"
 #include "parameters/fields.h"
 #include "parameters/generic.h"
-#include "plugin/host_value.h"
-#include "plugin/verdict.h"
-#include "common/text.h"
 #include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
 
@@ -26,7 +25,7 @@ std::u16string Padded(std::u16string_view text, std::size_t width) {
 
 std::u16string Quoted(std::u16string_view text) { return u"\"" + std::u16string(text) + u"\""; }
 
-std::u16string Number(double n) { return plugin::NumberText(n); }
+std::u16string Number(double n) { return tavrin::NumberText(n); }
 
 // What a key file is, as describe shows it.
 std::u16string KeyFileText(const std::u16string& path, const std::optional<std::u16string>& passPhrase) {
@@ -174,7 +173,7 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                 break;
             case Field::Port:
                 try {
-                    const std::int16_t port = plugin::RoundToInteger16(plugin::ReadNumber(value));
+                    const std::int16_t port = tavrin::RoundToInteger16(tavrin::ReadNumber(value));
                     const int used = port == 0 ? 22 : port;
                     line(spec.key, value, meaning + u" " + Number(used) + (port == 0 ? u" (0 or empty means 22)" : u""));
                     if (used < 1) warnings.push_back(u"port " + Number(used) + u" is not a TCP port: the connection will fail");
@@ -212,9 +211,9 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                 const std::u16string op = stored(Field::Comparison);
                 if (value.empty()) {
                     warnings.push_back(u"the comparison value is empty: every check is UP with the output as the result");
-                } else if ((op == u"LT" || op == u"GT") && !plugin::ParseWholeNumber(value)) {
+                } else if ((op == u"LT" || op == u"GT") && !tavrin::ParseWholeNumber(value)) {
                     warnings.push_back(u"the comparison value " + Quoted(value) + u" is not a number; it reads as " +
-                                       Number(plugin::ReadNumber(value)));
+                                       Number(tavrin::ReadNumber(value)));
                 }
                 break;
             }
@@ -299,7 +298,7 @@ int PinPort(std::optional<int> givenPort, std::optional<std::u16string_view> par
     if (givenPort) return *givenPort;
     if (!parameter) return 22;
     try {
-        const int port = plugin::RoundToInteger16(plugin::ReadNumber(parameters::StoredValue(*parameter, Field::Port)));
+        const int port = tavrin::RoundToInteger16(tavrin::ReadNumber(parameters::StoredValue(*parameter, Field::Port)));
         return port >= 1 ? port : 22;
     } catch (const AutomationError&) {
         return 22;

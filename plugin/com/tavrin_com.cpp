@@ -2,7 +2,7 @@
 
 #include <wrl/client.h>
 
-#include "dialog/show_gui.h"
+#include "plugin/show_gui.h"
 #include "plugin/check_run.h"
 #include "plugin/com/error_info.h"
 
@@ -118,7 +118,7 @@ HRESULT STDMETHODCALLTYPE TavrinCom::sa_docheck(VARIANT_BOOL* result) {
 HRESULT STDMETHODCALLTYPE TavrinCom::sa_showGUI() {
     const Microsoft::WRL::ComPtr<TavrinCom> keepAlive(this);  // as in sa_docheck: the dialog pumps too
     return Guarded(IID__TavrinCom, [&] {
-        dialog::sa_showGUI(*this);
+        plugin::sa_showGUI(*this);
         return S_OK;
     });
 }

@@ -4,7 +4,7 @@
 #include "common/text.h"
 #include "dialog/form_layout.h"
 #include "dialog/frmmain.h"
-#include "dialog/show_gui.h"
+#include "plugin/show_gui.h"
 #include "dialog/win32/form_window.h"
 #include "form_test_support.h"
 #include "window_driver.h"
@@ -25,6 +25,8 @@
 
 namespace tavrin::dialog {
 namespace {
+
+using plugin::sa_showGUI;
 
 using namespace std::chrono_literals;
 using namespace driver;

@@ -2,13 +2,15 @@
 
 #include "common/automation_error.h"
 #include "dialog/dialog_result.h"
-#include "dialog/show_gui.h"
+#include "plugin/show_gui.h"
 #include "form_test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace tavrin::dialog {
 namespace {
+
+using plugin::sa_showGUI;
 
 using testing::ScriptedPresenter;
 using testing::ShownControl;

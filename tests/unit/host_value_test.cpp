@@ -1,4 +1,5 @@
 #include "common/automation_error.h"
+#include "common/numbers.h"
 #include "plugin/host_value.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 namespace {
 
 using namespace tavrin::plugin;
+using tavrin::ParseWholeNumber;
+using tavrin::RoundToInteger16;
 
 int ErrorNumberOf(const HostValue& v) {
     try {

@@ -1,3 +1,4 @@
+#include "common/numbers.h"
 #include "plugin/verdict.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,8 @@
 namespace {
 
 using tavrin::plugin::JudgeOutput;
-using tavrin::plugin::NumberText;
-using tavrin::plugin::ReadNumber;
+using tavrin::NumberText;
+using tavrin::ReadNumber;
 
 struct VerdictCase {
     const char* name;
