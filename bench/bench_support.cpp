@@ -1,5 +1,6 @@
 #include "bench/bench_support.h"
 
+#include "common/base64.h"
 #include "common/text.h"
 
 #include <algorithm>
@@ -328,24 +329,8 @@ std::optional<Options> ParseOptions(const std::vector<std::u16string>& args) {
 
 std::u16string Base64(const std::u16string& text) {
     // The plug-in decodes Base64 of ANSI code page bytes; the bench's texts are ASCII.
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const std::string bytes = ToUtf8(text);
-    std::u16string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
-        for (int shift = 18; shift >= 0; shift -= 6) out.push_back(static_cast<char16_t>(kAlphabet[(v >> shift) & 63]));
-    }
-    if (i < bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out.push_back(static_cast<char16_t>(kAlphabet[(v >> 18) & 63]));
-        out.push_back(static_cast<char16_t>(kAlphabet[(v >> 12) & 63]));
-        out.push_back(i + 1 < bytes.size() ? static_cast<char16_t>(kAlphabet[(v >> 6) & 63]) : u'=');
-        out.push_back(u'=');
-    }
-    return out;
+    const std::string encoded = EncodeBase64(ToUtf8(text));
+    return std::u16string(encoded.begin(), encoded.end());
 }
 
 std::u16string Parameter(const Options& o, const std::u16string& command) {

@@ -3,8 +3,7 @@
 // fuzzer reaches the lines that name the host without having to guess a key or a hash.
 
 #include "common/text.h"
-#include "parameters/base64.h"
-#include "platform/codepage.h"
+#include "common/base64.h"
 #include "ssh/crypto.h"
 #include "ssh/known_hosts.h"
 #include "ssh/library.h"
@@ -34,10 +33,7 @@ struct Fixed {
             std::abort();
         }
         key.reset(raw);
-        const auto page = tavrin::platform::MakeAnsiCodePage(1252);
-        const auto encode = [&](const std::string& bytes) {
-            return tavrin::ToUtf8(base64::Base64Encode(page->Decode(bytes), *page));
-        };
+        const auto encode = [](const std::string& bytes) { return tavrin::EncodeBase64(bytes); };
         const std::string salt = "\x81salt-salt-salt-salt";
         hashedName = "|1|" + encode(salt) + "|" +
                      encode(tavrin::ssh::crypto::Hmac(tavrin::ssh::crypto::Digest::Sha1, salt, std::string(kHost)));

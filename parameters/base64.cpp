@@ -1,6 +1,7 @@
 #include "parameters/base64.h"
 
 #include "common/automation_error.h"
+#include "common/base64.h"
 #include "platform/codepage.h"
 
 namespace base64 {
@@ -30,20 +31,12 @@ std::u16string Base64Encode(std::u16string_view text) {
 }
 
 std::u16string Base64Encode(std::u16string_view text, const tavrin::platform::AnsiCodePage& codePage) {
-    std::u16string out;
-    out.reserve((text.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < text.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, text.size() - i);
-        const std::int32_t b1 = codePage.EncodeChar(text[i]);
-        const std::int32_t b2 = n > 1 ? codePage.EncodeChar(text[i + 1]) : 0;
-        const std::int32_t b3 = n > 2 ? codePage.EncodeChar(text[i + 2]) : 0;
-        const std::int32_t s1 = ShiftRight(b1, 2);
-        const std::int32_t s2 = (ShiftLeft(b1, 4) & 48) | ShiftRight(b2, 4);
-        const std::int32_t s3 = n > 1 ? ((ShiftLeft(b2, 2) & 60) | ShiftRight(b3, 6)) : -1;
-        const std::int32_t s4 = n > 2 ? (b3 & 63) : -1;
-        for (const std::int32_t s : {s1, s2, s3, s4}) out += kSymbolTable[static_cast<std::size_t>(s + 1)];
-    }
-    return out;
+    // One byte per character in the code page, then the bytes' Base64.
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (const char16_t c : text) bytes.push_back(static_cast<char>(codePage.EncodeChar(c)));
+    const std::string encoded = tavrin::EncodeBase64(bytes);
+    return std::u16string(encoded.begin(), encoded.end());
 }
 
 std::u16string Base64Decode(std::u16string_view text) {

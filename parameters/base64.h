@@ -1,8 +1,9 @@
 #pragma once
 // Module base64: the codec of the password and command fields.
 //
-// The encoder writes RFC 4648 Base64 (standard alphabet, "=" pad, no line breaks) of the bytes
-// that the text's characters have in the ANSI code page, one byte per character. The decoder
+// The encoder writes RFC 4648 Base64 (common/base64.h: standard alphabet, "=" pad, no line
+// breaks) of the bytes that the text's characters have in the ANSI code page, one byte per
+// character. The decoder
 // reads that back and is lenient: missing pad characters, foreign characters (they count as 0
 // and take their place in a group) and leftover bits are accepted; a pad character inside a
 // group ends that group's output. A group that begins with "=" is an invalid argument.

@@ -1,8 +1,7 @@
 #include "ssh/known_hosts.h"
 
 #include "common/text.h"
-#include "parameters/base64.h"
-#include "platform/codepage.h"
+#include "common/base64.h"
 #include "platform/files.h"
 #include "ssh/crypto.h"
 
@@ -90,29 +89,11 @@ struct HostFieldVerdict {
     std::u16string problem;  // for Unknown
 };
 
-// The 1252 code page maps every byte to a character and back, which turns the Base64 codec of
-// the parameter string into one for raw bytes.
-const platform::AnsiCodePage* ByteCodePage() {
-    static const std::unique_ptr<platform::AnsiCodePage> page = platform::MakeAnsiCodePage(1252);
-    return page.get();
-}
-
 // Strict Base64 of exactly `size` bytes (OpenSSH writes the pad characters), or nothing.
 std::optional<std::string> DecodeBase64(std::string_view text, std::size_t size) {
     if (text.size() != (size + 2) / 3 * 4) return std::nullopt;
-    const std::size_t pads = (3 - size % 3) % 3;
-    std::u16string symbols;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t symbol = static_cast<unsigned char>(text[i]);
-        const bool pad = symbol == u'=';
-        if (pad != (i >= text.size() - pads)) return std::nullopt;
-        if (!pad && base64::kSymbolTable.find(symbol) == std::u16string_view::npos) return std::nullopt;
-        symbols += symbol;
-    }
-    const platform::AnsiCodePage* page = ByteCodePage();
-    if (page == nullptr) return std::nullopt;
-    std::string bytes = page->Encode(base64::Base64Decode(symbols, *page));
-    if (bytes.size() != size) return std::nullopt;
+    std::string bytes;
+    if (!tavrin::DecodeBase64(text, bytes) || bytes.size() != size) return std::nullopt;
     return bytes;
 }
 
@@ -161,10 +142,7 @@ HostFieldVerdict NamesHost(std::string_view field, const std::vector<std::string
 bool IsBase64Text(std::string_view text) {
     if (text.empty()) return false;
     for (const char c : text) {
-        if (base64::kSymbolTable.find(static_cast<char16_t>(static_cast<unsigned char>(c))) ==
-            std::u16string_view::npos) {
-            return false;
-        }
+        if (c != '=' && Base64Value(c) < 0) return false;
     }
     return true;
 }

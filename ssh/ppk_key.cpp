@@ -1,5 +1,7 @@
 #include "ssh/ppk_key.h"
 
+#include "common/base64.h"
+
 #include "ssh/crypto.h"
 
 #include <array>
@@ -88,15 +90,6 @@ void PutUint32(std::string& out, std::uint32_t value) {
 void PutString(std::string& out, std::string_view value) {
     PutUint32(out, static_cast<std::uint32_t>(value.size()));
     out.append(value);
-}
-
-int Base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
 }
 
 std::optional<std::string> DecodeHex(std::string_view text) {
@@ -328,47 +321,15 @@ SecretBytes NormaliseKeyText(std::string_view text) {
 
 std::optional<SecretBytes> DecodeBase64(std::string_view text) {
     SecretBytes out;
-    out.get().reserve(text.size() / 4 * 3 + 3);
-    std::uint32_t bits = 0;
-    int count = 0;
-    int symbols = 0;
-    bool padded = false;
-    for (const char c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        if (c == '=') {
-            padded = true;
-            ++symbols;
-            continue;
-        }
-        const int value = Base64Value(c);
-        if (value < 0 || padded) return std::nullopt;
-        ++symbols;
-        bits = (bits << 6) | static_cast<std::uint32_t>(value);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.get().push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    // A lone symbol in the last group carries no whole byte; pad characters must fill it.
-    if (count == 6 || (padded && symbols % 4 != 0)) return std::nullopt;
+    out.get().reserve(text.size() / 4 * 3 + 3);  // decoded in place, never reallocated
+    if (!tavrin::DecodeBase64(text, out.get())) return std::nullopt;
     return out;
 }
 
 SecretBytes EncodeBase64(std::string_view bytes) {
-    static constexpr char kSymbols[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     SecretBytes out;
-    out.get().reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-        if (n > 1) group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-        if (n > 2) group |= static_cast<unsigned char>(bytes[i + 2]);
-        out.get().push_back(kSymbols[(group >> 18) & 63]);
-        out.get().push_back(kSymbols[(group >> 12) & 63]);
-        out.get().push_back(n > 1 ? kSymbols[(group >> 6) & 63] : '=');
-        out.get().push_back(n > 2 ? kSymbols[group & 63] : '=');
-    }
+    out.get().reserve((bytes.size() + 2) / 3 * 4);  // encoded in place, never reallocated
+    AppendBase64(bytes, out.get());
     return out;
 }
 

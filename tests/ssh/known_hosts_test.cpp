@@ -4,7 +4,7 @@
 #include "ssh/known_hosts.h"
 
 #include "common/text.h"
-#include "parameters/base64.h"
+#include "common/base64.h"
 #include "platform/codepage.h"
 #include "ssh/crypto.h"
 #include "ssh/library.h"
@@ -38,15 +38,10 @@ std::string PublicText(ssh_key key) {
     return std::string(ssh_key_type_to_char(ssh_key_type(key))) + " " + (encoded ? encoded.get() : "");
 }
 
-// "|1|salt|hash" for `name`. The salt holds the bytes that Windows-1252 leaves undefined, so
-// the byte round trip through the code page is exercised on every platform.
+// "|1|salt|hash" for `name`; the salt holds every kind of byte.
 std::string Hashed(const std::string& name) {
     const std::string salt("\x81\x8D\x8F\x90\x9D\x00\xFF\x80\x7F\x01salt-bytes", 20);
-    const auto page = platform::MakeAnsiCodePage(1252);
-    const auto encode = [&](const std::string& bytes) {
-        return ToUtf8(base64::Base64Encode(page->Decode(bytes), *page));
-    };
-    return "|1|" + encode(salt) + "|" + encode(crypto::Hmac(crypto::Digest::Sha1, salt, name));
+    return "|1|" + EncodeBase64(salt) + "|" + EncodeBase64(crypto::Hmac(crypto::Digest::Sha1, salt, name));
 }
 
 struct FileSpec {

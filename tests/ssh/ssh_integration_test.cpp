@@ -4,6 +4,7 @@
 #include "ssh_test_support.h"
 
 #include "common/automation_error.h"
+#include "common/base64.h"
 #include "common/text.h"
 #include "platform/message_queue.h"
 #include "ssh/component.h"
@@ -80,8 +81,8 @@ std::string RecordedName() { return "[" + Fixture("SSHD_HOST") + "]:" + Fixture(
 // That name hashed as ssh-keygen -H writes it, with a fixed salt.
 std::string HashedName() {
     const std::string salt = "0123456789abcdefghij";
-    return "|1|" + Base64OfBytes(salt) + "|" +
-           Base64OfBytes(ssh::crypto::Hmac(ssh::crypto::Digest::Sha1, salt, RecordedName()));
+    return "|1|" + EncodeBase64(salt) + "|" +
+           EncodeBase64(ssh::crypto::Hmac(ssh::crypto::Digest::Sha1, salt, RecordedName()));
 }
 
 // --- Logins -----------------------------------------------------------------------------------

@@ -1,7 +1,6 @@
 #include "ssh_test_support.h"
 
 #include "common/text.h"
-#include "parameters/base64.h"
 #include "platform/debug_output.h"
 #include "platform/message_queue.h"
 #include "ssh/remote_run.h"
@@ -385,23 +384,6 @@ SilentPort::SilentPort() : impl_(std::make_unique<Impl>()) {
 SilentPort::~SilentPort() {
     for (const NativeSocket s : impl_->fillers) CloseNative(s);
     if (impl_->listener != kNoSocket) CloseNative(impl_->listener);
-}
-
-std::string Base64OfBytes(std::string_view bytes) {
-    std::string out;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (const char c : bytes) {
-        bits = (bits << 8) | static_cast<unsigned char>(c);
-        count += 8;
-        while (count >= 6) {
-            count -= 6;
-            out += ToUtf8(base64::Base64Symbol(static_cast<std::int32_t>((bits >> count) & 0x3F)));
-        }
-    }
-    if (count > 0) out += ToUtf8(base64::Base64Symbol(static_cast<std::int32_t>((bits << (6 - count)) & 0x3F)));
-    while (out.size() % 4 != 0) out += '=';
-    return out;
 }
 
 int ClosedPort() {

@@ -103,7 +103,5 @@ private:
     int port_ = 0;
 };
 
-// A standard Base64 text of bytes (for known_hosts lines made by tests).
-std::string Base64OfBytes(std::string_view bytes);
 
 }  // namespace tavrin::testing
