@@ -4,11 +4,30 @@
 #include "platform/secret.h"
 #include "ssh/records.h"
 
+#include <mutex>
 #include <new>
 
 namespace tavrin::ssh {
 
 namespace {
+
+std::mutex& ListenerMutex() {
+    static std::mutex m;
+    return m;
+}
+RunDetailListener& Listener() {
+    static RunDetailListener listener;
+    return listener;
+}
+
+void TellDetail(const std::u16string& line) {
+    RunDetailListener listener;
+    {
+        std::lock_guard lock(ListenerMutex());
+        listener = Listener();
+    }
+    if (listener) listener(line);
+}
 
 std::int32_t ProtocolCode(const std::u16string& protocol) {
     if (protocol == u"1") return kProtocolSsh1;
@@ -21,6 +40,11 @@ std::int32_t KeyTypeCode(const std::u16string& keyType) {
 }
 
 }  // namespace
+
+void SetRunDetailListener(RunDetailListener listener) {
+    std::lock_guard lock(ListenerMutex());
+    Listener() = std::move(listener);
+}
 
 RemoteCommandRun::RemoteCommandRun(ComponentFactory& factory) : factory_(factory) {}
 
@@ -99,10 +123,16 @@ void RemoteCommandRun::Connected(std::int16_t ErrorCode, const std::u16string& E
     if (ErrorCode != 0) modTavrin::Outcome().errorText = ErrorText;
 }
 
-void RemoteCommandRun::CryptoInformation(const std::u16string&, const std::u16string&, const std::u16string&,
-                                         const std::u16string&, const std::u16string&, bool&) {}
+void RemoteCommandRun::CryptoInformation(const std::u16string& protocol, const std::u16string& RemoteName,
+                                         const std::u16string& SCcipher, const std::u16string& CScipher,
+                                         const std::u16string& Keys, bool&) {
+    TellDetail(u"SSH: " + protocol + u" server " + RemoteName + u"; key exchange and host key type " + Keys +
+               u"; ciphers " + SCcipher + u" (from the server) and " + CScipher + u" (to it)");
+}
 
-void RemoteCommandRun::HostFingerprint(const std::u16string&, bool&) {}
+void RemoteCommandRun::HostFingerprint(const std::u16string& Fingerprint, bool& Accept) {
+    TellDetail(u"SSH: host key " + Fingerprint + (Accept ? u", accepted" : u", refused"));
+}
 
 void RemoteCommandRun::Received(std::int16_t ByteCount) {
     modTavrin::RunOutcome& outcome = modTavrin::Outcome();

@@ -4,11 +4,18 @@
 
 #include "ssh/component.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace tavrin::ssh {
+
+// For the command-line tool's --verbose: a process-wide listener told in one line what the
+// CryptoInformation and HostFingerprint events report (key exchange, ciphers, host key). The
+// handlers themselves leave both events as they are, and the plug-in writes no trace of them.
+using RunDetailListener = std::function<void(std::u16string_view line)>;
+void SetRunDetailListener(RunDetailListener listener);
 
 class RemoteCommandRun final : public SshEvents {
 public:

@@ -6,6 +6,7 @@
 #include "platform/secret.h"
 #include "plugin/portable_object.h"
 #include "ssh/library.h"
+#include "ssh/remote_run.h"
 #include "ssh/session.h"
 #include "tools/cli.h"
 
@@ -156,6 +157,7 @@ int main(int argc, char** argv) {
     const tools::CheckCommand& command = *parsed.check;
     if (command.verbose) {
         platform::SetDebugSink([](std::u16string_view text) { WriteLine(stderr, text); });
+        ssh::SetRunDetailListener([](std::u16string_view text) { WriteLine(stderr, text); });
     }
     auto parameter = ReadParameter(command.parameter);
     if (!parameter) return tools::kExitUnknown;

@@ -123,7 +123,16 @@ INSTANTIATE_TEST_SUITE_P(
                       LoginCase{"RsaPem", "SSHD_PORT", "KEY_RSA_PEM", "", u"RSA"},
                       LoginCase{"Ecdsa", "SSHD_PORT", "KEY_ECDSA", "", u"RSA"},
                       // The file fixes the key's type; the key type field does not override it.
-                      LoginCase{"EcdsaWithTypeDsa", "SSHD_PORT", "KEY_ECDSA", "", u"DSA"}),
+                      LoginCase{"EcdsaWithTypeDsa", "SSHD_PORT", "KEY_ECDSA", "", u"DSA"},
+                      // Key files as Windows operators have them.
+                      LoginCase{"PuttyV3Ed25519WithPassPhrase", "SSHD_PORT", "KEY_ED25519_PPK3", "KEY_ED25519_PASSPHRASE",
+                                u"RSA"},
+                      LoginCase{"PuttyV2Rsa", "SSHD_PORT", "KEY_RSA_PPK2", "", u"RSA"},
+                      LoginCase{"PuttyV2EcdsaWithPassPhrase", "SSHD_PORT", "KEY_ECDSA_PPK2_ENCRYPTED",
+                                "KEY_ED25519_PASSPHRASE", u"RSA"},
+                      LoginCase{"OpenSshSavedWithBomAndCrlf", "SSHD_PORT", "KEY_ECDSA_WINDOWS_TEXT", "", u"RSA"},
+                      // A server that offers only a post-quantum key exchange.
+                      LoginCase{"PostQuantumKeyExchangeOnly", "SSHD_PQ_PORT", "", "SSHD_PASSWORD", u"RSA"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Failed logins and connections: a DOWN with a text that says why ---------------------------

@@ -108,6 +108,14 @@ if [ "$rc" = 0 ] && grep -qx "Disconnected from SSH server" <<<"$err" && grep -q
   ok "--verbose writes both traces to standard error"
 else bad "--verbose traces" "exit $rc" "stderr: $err"; fi
 
+# A server that offers only a post-quantum key exchange: the check works, and --verbose names it.
+pq=$(param 'echo pq' CON pq NO)
+pq=${pq/PORT=$SSHD_PORT#/PORT=$SSHD_PQ_PORT#}
+run --host "$host" --timeout 10 --verbose --parameter "$pq"
+if [ "$rc" = 0 ] && grep -q "sntrup761x25519-sha512@openssh.com" <<<"$err"; then
+  ok "a post-quantum-only server: UP, and --verbose names the key exchange"
+else bad "post-quantum key exchange" "exit $rc: $out" "stderr: $err"; fi
+
 run --host "$host" --timeout 2 --parameter "$(param 'sleep 30; echo late' CON late NO)"
 if [ "$rc" = 2 ] && [[ "$out" == *[Tt]imed\ out* ]] && awk -v s="$secs" 'BEGIN { exit !(s < 4.5) }'; then
   ok "a command that outlives its 2 s time-out is DOWN after ${secs}s"
