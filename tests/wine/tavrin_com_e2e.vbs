@@ -139,6 +139,37 @@ CheckSame "post-quantum key exchange only", "Output contains tavrin-pq", _
     RunCheck("post-quantum", Parameter(password, Fixture("SSHD_PQ_PORT"), "echo tavrin-pq", "CON", "tavrin-pq", "NO"), True)
 CheckSame "post-quantum: logins on that server", pqBefore + 1, AcceptedLogins(pqLog)
 
+' --- Kept connections (REUSE): many checks in this one host process, one object each, log in
+' once; a connection that the server ends while idle is replaced within the next check; the
+' same checks without the field log in every time.
+Sub WaitSeconds(seconds)
+    Dim started
+    started = Timer
+    Do While Timer - started < seconds And Timer >= started
+        started = started
+    Loop
+End Sub
+
+Dim reuseBefore, i, kept
+reuseBefore = AcceptedLogins(pqLog)
+kept = Parameter(password, Fixture("SSHD_PQ_PORT"), "echo kept", "CON", "kept", "NO") & "REUSE=60#"
+For i = 1 To 10
+    CheckSame "kept connection, check " & i, "Output contains kept", RunCheck("kept " & i, kept, True)
+Next
+CheckSame "kept connection: one login for ten checks", reuseBefore + 1, AcceptedLogins(pqLog)
+' The server's side of the kept connection ends half a second after this check.
+CheckSame "kept connection, ended by the server afterwards", "Output contains kept", _
+    RunCheck("kept, then ended", Parameter(password, Fixture("SSHD_PQ_PORT"), _
+        "echo kept; (sleep 0.5; kill $PPID) >/dev/null 2>&1 &", "CON", "kept", "NO") & "REUSE=60#", True)
+WaitSeconds 2
+CheckSame "kept connection, replaced", "Output contains kept", RunCheck("kept, replaced", kept, True)
+CheckSame "kept connection: one more login after the server ended it", reuseBefore + 2, AcceptedLogins(pqLog)
+For i = 1 To 3
+    CheckSame "without REUSE, check " & i, "Output contains fresh", _
+        RunCheck("fresh " & i, Parameter(password, Fixture("SSHD_PQ_PORT"), "echo fresh", "CON", "fresh", "NO"), True)
+Next
+CheckSame "without REUSE: a login per check", reuseBefore + 5, AcceptedLogins(pqLog)
+
 ' --- Failed connections report DOWN with the run's error text, without the "ERR: " frame.
 text = RunCheck("wrong password", Parameter("not-the-password", port, "echo x", "CON", "x", "NO"), False)
 WScript.Echo "wrong password: " & Visible(text)
