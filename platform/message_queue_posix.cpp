@@ -3,7 +3,7 @@
 // Windows hands out WM_QUIT only after the posted messages.
 
 #include "platform/message_queue.h"
-#include "platform/per_thread.h"
+#include "platform/thread_queue.h"
 #include "platform/task_list.h"
 
 #include <atomic>
@@ -31,31 +31,11 @@ private:
     std::atomic<std::uint64_t> refused_{0};
 };
 
-namespace {
-
-// Owns the calling thread's queue and closes it when the thread ends.
-struct ThreadQueueOwner {
-    std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
-    ThreadQueueOwner() = default;
-    ThreadQueueOwner(const ThreadQueueOwner&) = delete;
-    ThreadQueueOwner& operator=(const ThreadQueueOwner&) = delete;
-    ~ThreadQueueOwner() { queue->Close(); }
-};
-
-const std::shared_ptr<ThreadQueue>& ThisThreadsQueue() { return PerThread<ThreadQueueOwner>().queue; }
-
-}  // namespace
-
-bool QueueHandle::Post(std::function<void()> task) const {
-    if (!queue_) return false;
-    return queue_->Post(std::move(task));
-}
-
-bool QueueHandle::Ready() const { return queue_ && queue_->Ready(); }
-
-QueueHandle CurrentThreadQueue() { return QueueHandle(ThisThreadsQueue()); }
-
-std::uint64_t RefusedPosts() { return ThisThreadsQueue()->Refused(); }
+std::shared_ptr<ThreadQueue> NewThreadQueue() { return std::make_shared<ThreadQueue>(); }
+bool PostTask(ThreadQueue& queue, std::function<void()> task) { return queue.Post(std::move(task)); }
+bool QueueReady(ThreadQueue& queue) { return queue.Ready(); }
+std::uint64_t QueueRefused(const ThreadQueue& queue) { return queue.Refused(); }
+void CloseQueue(ThreadQueue& queue) { queue.Close(); }
 
 PumpResult PumpPending() {
     ThreadQueue& queue = *ThisThreadsQueue();

@@ -5,7 +5,8 @@
 // unwound to the thread's own loop.
 
 #include "platform/message_queue.h"
-#include "platform/per_thread.h"
+#include "platform/win32_module.h"
+#include "platform/thread_queue.h"
 #include "platform/task_list.h"
 
 #include <windows.h>
@@ -21,19 +22,8 @@ namespace {
 
 constexpr UINT kRunTask = WM_APP + 0x2A1;
 
-struct WindowDestroyer {
-    void operator()(HWND window) const noexcept {
-        if (window != nullptr) DestroyWindow(window);
-    }
-};
-using WindowOwner = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
-
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
-}
+using win32::ThisModule;
+using WindowOwner = win32::UniqueWindow;
 
 LRESULT CALLBACK QueueWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -116,30 +106,13 @@ LRESULT CALLBACK QueueWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Owns a thread's queue and closes it when the thread ends (see platform/per_thread.h for
-// why this is not thread_local).
-struct ThreadQueueOwner {
-    std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
-    ThreadQueueOwner() = default;
-    ThreadQueueOwner(const ThreadQueueOwner&) = delete;
-    ThreadQueueOwner& operator=(const ThreadQueueOwner&) = delete;
-    ~ThreadQueueOwner() { queue->Close(); }
-};
-
-const std::shared_ptr<ThreadQueue>& ThisThreadsQueue() { return PerThread<ThreadQueueOwner>().queue; }
-
 }  // namespace
 
-bool QueueHandle::Post(std::function<void()> task) const {
-    if (!queue_) return false;
-    return queue_->Post(std::move(task));
-}
-
-bool QueueHandle::Ready() const { return queue_ && queue_->Ready(); }
-
-QueueHandle CurrentThreadQueue() { return QueueHandle(ThisThreadsQueue()); }
-
-std::uint64_t RefusedPosts() { return ThisThreadsQueue()->Refused(); }
+std::shared_ptr<ThreadQueue> NewThreadQueue() { return std::make_shared<ThreadQueue>(); }
+bool PostTask(ThreadQueue& queue, std::function<void()> task) { return queue.Post(std::move(task)); }
+bool QueueReady(ThreadQueue& queue) { return queue.Ready(); }
+std::uint64_t QueueRefused(const ThreadQueue& queue) { return queue.Refused(); }
+void CloseQueue(ThreadQueue& queue) { queue.Close(); }
 
 PumpResult PumpPending() {
     ThisThreadsQueue();  // this thread's window exists before the first post can come

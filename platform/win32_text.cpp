@@ -4,7 +4,7 @@
 
 namespace tavrin::platform::win32 {
 
-std::u16string SystemErrorText(DWORD error) {
+std::u16string SystemErrorText(DWORD error, std::u16string_view whenNone) {
     wchar_t* raw = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
@@ -16,7 +16,7 @@ std::u16string SystemErrorText(DWORD error) {
                              text.back() == u'.')) {
         text.pop_back();
     }
-    if (text.empty()) text = u"error " + FromUtf8(std::to_string(error));
+    if (text.empty()) text = whenNone.empty() ? u"error " + FromUtf8(std::to_string(error)) : std::u16string(whenNone);
     return text;
 }
 

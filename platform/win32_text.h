@@ -13,8 +13,8 @@ namespace tavrin::platform::win32 {
 inline std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 inline std::u16string Utf16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
-// FormatMessage's text for a system or socket error number, without its line end and final
-// full stop; "error N" when the system has none.
-std::u16string SystemErrorText(DWORD error);
+// FormatMessage's text for a system, socket or COM error number, without its line end and final
+// full stop; `whenNone` (or "error N" when that is empty) when the system has none.
+std::u16string SystemErrorText(DWORD error, std::u16string_view whenNone = {});
 
 }  // namespace tavrin::platform::win32

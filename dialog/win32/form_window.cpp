@@ -5,6 +5,7 @@
 #include "dialog/win32/form_icon.h"
 #include "dialog/win32/handles.h"
 #include "dialog/win32/topwindow.h"
+#include "platform/win32_text.h"
 
 #include <algorithm>
 #include <exception>
@@ -19,8 +20,8 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows texts are UTF-16");
 
-std::wstring Wide(std::u16string_view text) { return {text.begin(), text.end()}; }
-std::u16string Utf16(std::wstring_view text) { return {text.begin(), text.end()}; }
+using platform::win32::Utf16;
+using platform::win32::Wide;
 
 std::u16string WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
@@ -32,13 +33,6 @@ std::u16string WindowText(HWND window) {
 
 AutomationError WindowFailure(const char16_t* what) {
     return errors::ComponentFailure(std::u16string(u"The configuration dialog could not be shown: ") + what);
-}
-
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
 }
 
 LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,8 @@
 #pragma once
 // Owners of the Win32 handles that the dialog creates.
 
+#include "platform/win32_module.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -8,11 +10,6 @@
 
 namespace tavrin::dialog::win32 {
 
-struct WindowDestroyer {
-    void operator()(HWND window) const noexcept {
-        if (IsWindow(window)) DestroyWindow(window);
-    }
-};
 struct IconDestroyer {
     void operator()(HICON icon) const noexcept { DestroyIcon(icon); }
 };
@@ -20,7 +17,8 @@ struct GdiObjectDeleter {
     void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
 };
 
-using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+using platform::win32::ThisModule;
+using platform::win32::UniqueWindow;
 using UniqueIcon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDestroyer>;
 using UniqueFont = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDeleter>;
 using UniqueBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;

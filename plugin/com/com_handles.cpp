@@ -1,5 +1,7 @@
 #include "plugin/com/com_handles.h"
 
+#include "platform/win32_text.h"
+
 #include <new>
 
 namespace tavrin::com {
@@ -16,8 +18,8 @@ std::u16string ToU16(BSTR text) {
     return ToU16(std::wstring_view(text, ::SysStringLen(text)));
 }
 
-std::u16string ToU16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string ToU16(std::wstring_view text) { return platform::win32::Utf16(text); }
 
-std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring ToWide(std::u16string_view text) { return platform::win32::Wide(text); }
 
 }  // namespace tavrin::com

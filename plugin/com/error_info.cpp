@@ -2,6 +2,7 @@
 
 #include "common/automation_error.h"
 #include "common/text.h"
+#include "platform/win32_text.h"
 #include "plugin/com/com_handles.h"
 
 #include <wrl/client.h>
@@ -21,21 +22,7 @@ HResultError::HResultError(HRESULT hr, std::u16string description)
     : hr_(hr), description_(std::move(description)), utf8_(ToUtf8(description_)) {}
 
 std::u16string DescribeHResult(HRESULT hr) {
-    wchar_t* buffer = nullptr;  // owned by the system until LocalFree below
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::u16string text;
-    if (length > 0 && buffer != nullptr) {
-        text = ToU16(std::wstring_view(buffer, length));
-    }
-    if (buffer != nullptr) ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ' ||
-                             text.back() == u'.')) {
-        text.pop_back();
-    }
-    if (text.empty()) text = u"Automation error";
-    return text;
+    return platform::win32::SystemErrorText(static_cast<DWORD>(hr), u"Automation error");
 }
 
 void ThrowIfFailed(HRESULT hr) {
