@@ -3,6 +3,8 @@
 // thread plays the user on the real dialog.
 
 #include "plugin/com/com_handles.h"
+#include "expected_title.h"
+#include "tests/wine/com_test_support.h"
 #include "window_driver.h"
 
 #include <windows.h>
@@ -20,13 +22,7 @@ using Microsoft::WRL::ComPtr;
 using namespace driver;
 using com::Variant;
 
-class Apartment {
-public:
-    Apartment() { EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
-    ~Apartment() { CoUninitialize(); }
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
-};
+using comtest::Apartment;
 
 // The object, reached by name at run time as a script host reaches it.
 class LateBoundObject {
@@ -81,7 +77,7 @@ TEST(DialogThroughCom, OkStoresTheNewParameterThatTheHostReadsBack) {
     object.PutText(L"sa_parameter", L"#USR=admin#PWD=c2VjcmV0#PROTO=2#PORT=2222#CMD=ZGYgLWs=#CCO=NCO#CON=err#RRE=YED#");
     ShowWithUser([&] { EXPECT_EQ(object.Call(L"sa_showGUI", nullptr), S_OK); },
                  [](HWND dialog) {
-                     EXPECT_EQ(Text(dialog), L"Tavrin SSH Command checker version 1.0 build  10");
+                     EXPECT_EQ(Text(dialog), testing::Wide(testing::ExpectedTitle()));
                      EXPECT_EQ(Text(dialog, tab::txtHostname), L"server");
                      EXPECT_EQ(Text(dialog, tab::txtTimeout), L"20");
                      EXPECT_EQ(Text(dialog, tab::txtPassword), L"secret");

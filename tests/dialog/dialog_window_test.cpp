@@ -65,7 +65,7 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
     const int dpi = ScreenDpi();
     const auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
     ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
-        EXPECT_EQ(Text(dialog), L"Tavrin SSH Command checker version 1.0 build  10");
+        EXPECT_EQ(Text(dialog), testing::Wide(testing::ExpectedTitle()));
         EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr) << "no owner window";
         EXPECT_NE(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "held in the topmost band";
         EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);

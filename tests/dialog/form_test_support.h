@@ -3,6 +3,7 @@
 // that plays a scripted user instead of showing a window.
 
 #include "dialog/frmmain.h"
+#include "expected_title.h"
 #include "dialog/presenter.h"
 #include "plugin/object_access.h"
 

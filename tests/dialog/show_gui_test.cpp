@@ -32,7 +32,7 @@ TEST(ShowGui, AnEmptyParameterShowsTheDefaultsAndOkStoresTheDefaultString) {
     EXPECT_EQ(Shown(o, u"txtTimeout").text, u"30");
     EXPECT_EQ(Shown(o, u"cmbProtocol").text, u"SSH Auto");
     EXPECT_EQ(Shown(o, u"txtPort").text, u"22");
-    EXPECT_EQ(o.presenter.shown[0].caption, u"Tavrin SSH Command checker version 1.0 build  10");
+    EXPECT_EQ(o.presenter.shown[0].caption, testing::ExpectedTitle());
     EXPECT_EQ(o.parameter, kDefaults);
     EXPECT_EQ(o.parameterPuts, 1);
     EXPECT_FALSE(o.Form().IsLoaded());
