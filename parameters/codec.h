@@ -1,5 +1,7 @@
 #pragma once
-// Module modTavrin: the entry points of the codec that the rest of the system calls.
+// Module modTavrin: the entry points of the codec that the rest of the system calls. (The
+// module's other members, the run's records and DebugTrace, belong to the remote command run:
+// ssh/records.h.)
 
 #include <string>
 #include <string_view>

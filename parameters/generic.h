@@ -1,5 +1,6 @@
 #pragma once
-// Module Generic: reading the fields of a parameter string.
+// Module Generic: reading the fields of a parameter string. (The module's other member, the
+// dialog result, belongs to the configuration dialog: dialog/dialog_result.h.)
 //
 // A parameter string is a chain of fields "#KEY=value", closed by one more "#", e.g.
 //   #ENC=T#USR=admin#PWD=c2VjcmV0#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=/#RRE=NO#

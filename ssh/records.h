@@ -1,6 +1,7 @@
 #pragma once
 // The module-level records of the remote command run: connection settings and run outcome,
-// one of each per thread, shared by every plug-in object on that thread.
+// one of each per thread, shared by every plug-in object on that thread. (Module modTavrin's
+// codec of texts belongs to the parameter string: parameters/codec.h.)
 
 #include <cstdint>
 #include <string>
