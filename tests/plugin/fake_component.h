@@ -1,11 +1,14 @@
 #pragma once
-// A scripted SSH component: records what the run set, and on Connect posts the scripted events
-// to the creating thread's queue, as the real component does.
+// The one fake of the SSH component: records every call in order (and what the run set, by
+// name), and on Connect posts the scripted events to the creating thread's queue, as the real
+// component does.
 
 #include "common/automation_error.h"
+#include "common/text.h"
 #include "platform/message_queue.h"
 #include "ssh/component.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +32,8 @@ struct FakeScript {
     std::vector<FakeEvent> events;
     std::optional<std::u16string> connectFailure;  // Connect throws with this description
     std::optional<std::u16string> keyLoadFailure;  // LoadKeyFile throws with this description
+    std::u16string readable;  // what Read hands out besides the text of scripted Received events
+    bool readFails = false;   // every Read fails for want of memory
 };
 
 struct FakeRecord {
@@ -37,6 +42,7 @@ struct FakeRecord {
     std::map<std::string, std::int32_t> numbers;
     std::optional<std::u16string> keyPath;
     std::optional<std::optional<std::u16string>> passPhrase;
+    std::vector<std::string> calls;  // "Name=value" in the order of the calls
 };
 
 class FakeFactory final : public ssh::ComponentFactory {
@@ -52,18 +58,19 @@ class FakeSsh final : public ssh::SshObject {
 public:
     explicit FakeSsh(FakeFactory& f) : factory_(f), queue_(platform::CurrentThreadQueue()) { ++factory_.record.sshAlive; }
     void SetEventSink(ssh::SshEvents* sink) override { sink_ = sink; }
-    void SetHostName(const std::u16string& v) override { factory_.record.texts["host"] = v; }
-    void SetPort(std::int32_t v) override { factory_.record.numbers["port"] = v; }
-    void SetUserName(const std::u16string& v) override { factory_.record.texts["user"] = v; }
-    void SetPassword(const std::u16string& v) override { factory_.record.texts["password"] = v; }
-    void SetAuthenticationMethod(std::int32_t v) override { factory_.record.numbers["auth"] = v; }
-    void SetKey(const std::u16string& v) override { factory_.record.texts["key"] = v; }
-    void SetCommand(const std::u16string& v) override { factory_.record.texts["command"] = v; }
-    void SetProtocol(std::int32_t v) override { factory_.record.numbers["protocol"] = v; }
-    void SetTimeout(std::int16_t v) override { factory_.record.numbers["timeout"] = v; }
-    void SetHostKeyPins(const std::u16string& v) override { factory_.record.texts["pins"] = v; }
-    void SetReuse(std::int32_t v) override { factory_.record.numbers["reuse"] = v; }
+    void SetHostName(const std::u16string& v) override { Text("Host", "host", v); }
+    void SetPort(std::int32_t v) override { Number("Port", "port", v); }
+    void SetUserName(const std::u16string& v) override { Text("User", "user", v); }
+    void SetPassword(const std::u16string& v) override { Text("Password", "password", v); }
+    void SetAuthenticationMethod(std::int32_t v) override { Number("Auth", "auth", v); }
+    void SetKey(const std::u16string& v) override { Text("Key", "key", v); }
+    void SetCommand(const std::u16string& v) override { Text("Command", "command", v); }
+    void SetProtocol(std::int32_t v) override { Number("Protocol", "protocol", v); }
+    void SetTimeout(std::int16_t v) override { Number("Timeout", "timeout", v); }
+    void SetHostKeyPins(const std::u16string& v) override { Text("Pins", "pins", v); }
+    void SetReuse(std::int32_t v) override { Number("Reuse", "reuse", v); }
     void Connect() override {
+        factory_.record.calls.push_back("Connect=");
         ++factory_.record.connects;
         if (factory_.script.connectFailure) throw errors::ComponentFailure(*factory_.script.connectFailure);
         auto alive = alive_;
@@ -86,11 +93,13 @@ public:
             });
         }
     }
-    std::u16string Read(std::int16_t count, std::int32_t) override {
-        if (std::exchange(unreadable_, false)) throw std::bad_alloc();
-        const auto n = std::min<std::size_t>(static_cast<std::size_t>(count), pending_.size());
-        std::u16string out = pending_.substr(0, n);
-        pending_.erase(0, n);
+    std::u16string Read(std::int16_t count, std::int32_t kind) override {
+        factory_.record.calls.push_back("Read=" + std::to_string(count) + "/" + std::to_string(kind));
+        if (std::exchange(unreadable_, false) || factory_.script.readFails) throw std::bad_alloc();
+        std::u16string& from = pending_.empty() ? factory_.script.readable : pending_;
+        const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int16_t>(count, 0)), from.size());
+        std::u16string out = from.substr(0, n);
+        from.erase(0, n);
         return out;
     }
     ~FakeSsh() override {
@@ -99,6 +108,15 @@ public:
     }
 
 private:
+    void Text(const char* call, const char* name, const std::u16string& v) {
+        factory_.record.calls.push_back(std::string(call) + "=" + ToUtf8(v));
+        factory_.record.texts[name] = v;
+    }
+    void Number(const char* call, const char* name, std::int32_t v) {
+        factory_.record.calls.push_back(std::string(call) + "=" + std::to_string(v));
+        factory_.record.numbers[name] = v;
+    }
+
     FakeFactory& factory_;
     platform::QueueHandle queue_;
     ssh::SshEvents* sink_ = nullptr;
@@ -111,21 +129,27 @@ class FakeKeys final : public ssh::KeyObject {
 public:
     explicit FakeKeys(FakeFactory& f) : factory_(f) {}
     void LoadKeyFile(const std::u16string& path, const std::optional<std::u16string>& passPhrase) override {
-        if (factory_.script.keyLoadFailure) throw errors::ComponentFailure(*factory_.script.keyLoadFailure);
+        factory_.record.calls.push_back("Load=" + ToUtf8(path));
         factory_.record.keyPath = path;
         factory_.record.passPhrase = passPhrase;
+        if (factory_.script.keyLoadFailure) throw errors::ComponentFailure(*factory_.script.keyLoadFailure);
     }
-    std::u16string KeyOfType(std::int32_t typeCode) override { return u"key-of-type-" + std::u16string(1, u'0' + typeCode); }
+    std::u16string KeyOfType(std::int32_t typeCode) override {
+        factory_.record.calls.push_back("KeyOfType=" + std::to_string(typeCode));
+        return u"key-of-type-" + std::u16string(1, static_cast<char16_t>(u'0' + typeCode));
+    }
 
 private:
     FakeFactory& factory_;
 };
 
 inline std::unique_ptr<ssh::SshObject> FakeFactory::CreateSsh() {
+    record.calls.push_back("CreateSsh=");
     ++record.sshCreated;
     return std::make_unique<FakeSsh>(*this);
 }
 inline std::unique_ptr<ssh::KeyObject> FakeFactory::CreateKeys() {
+    record.calls.push_back("CreateKeys=");
     ++record.keysCreated;
     return std::make_unique<FakeKeys>(*this);
 }
