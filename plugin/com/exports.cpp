@@ -16,9 +16,11 @@ using tavrin::com::RegistrationScope;
 
 namespace {
 
-HRESULT Register(RegistrationScope scope) noexcept {
+// A registration step with every failure turned into the HRESULT regsvr32 reports.
+template <class Step>
+HRESULT Registration(Step step) noexcept {
     try {
-        return tavrin::com::RegisterServer(scope, tavrin::com::ModulePath());
+        return step();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -26,14 +28,12 @@ HRESULT Register(RegistrationScope scope) noexcept {
     }
 }
 
+HRESULT Register(RegistrationScope scope) noexcept {
+    return Registration([scope] { return tavrin::com::RegisterServer(scope, tavrin::com::ModulePath()); });
+}
+
 HRESULT Unregister(RegistrationScope scope) noexcept {
-    try {
-        return tavrin::com::UnregisterServer(scope, tavrin::com::ModulePath());
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return SELFREG_E_CLASS;
-    }
+    return Registration([scope] { return tavrin::com::UnregisterServer(scope, tavrin::com::ModulePath()); });
 }
 
 // DllInstall's command line: empty or "machine" for all users, "user" for the current user.
