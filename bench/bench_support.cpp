@@ -309,6 +309,9 @@ std::optional<Options> ParseOptions(const std::vector<std::u16string>& args) {
             else if (name == "--known-hosts-dir") o.knownHostsDir = value;
             else if (name == "--bytes") o.bytes = std::stoull(utf8);
             else if (name == "--sync") o.sync = utf8 == "1";
+            else if (name == "--reuse") o.reuse = std::stoi(utf8);
+            else if (name == "--object-per-check") o.objectPerCheck = utf8 == "1";
+            else if (name == "--kill-every") o.killEvery = std::stoi(utf8);
             else {
                 Say("bench: unknown option " + name);
                 return std::nullopt;
@@ -318,7 +321,7 @@ std::optional<Options> ParseOptions(const std::vector<std::u16string>& args) {
             return std::nullopt;
         }
     }
-    if (o.count < 0 || o.warmup < 0 || o.threads < 1 || o.threads > 64) {
+    if (o.count < 0 || o.warmup < 0 || o.threads < 1 || o.threads > 64 || o.reuse < 0 || o.killEvery < 1) {
         Say("bench: counts out of range");
         return std::nullopt;
     }
@@ -336,7 +339,8 @@ std::u16string Base64(const std::u16string& text) {
 std::u16string Parameter(const Options& o, const std::u16string& command) {
     return u"#ENC=T#USR=" + o.user + u"#PWD=" + Base64(o.password) + u"#PROTO=A#PORT=" +
            FromUtf8(std::to_string(o.port)) + u"#KEYF=" + o.keyFile + u"#KEYT=RSA#CMD=" + Base64(command) +
-           u"#CCO=" + o.cco + u"#CON=" + o.con + u"#RRE=" + o.rre + u"#";
+           u"#CCO=" + o.cco + u"#CON=" + o.con + u"#RRE=" + o.rre + u"#" +
+           (o.reuse > 0 ? u"REUSE=" + FromUtf8(std::to_string(o.reuse)) + u"#" : u"");
 }
 
 // ------------------------------------------------------------------ the measurements
@@ -378,7 +382,13 @@ int RunChecks(const Options& o, const CheckerFactory& factory) {
     const double cpuStart = CpuSeconds();
     const auto start = Clock::now();
     for (int i = 0; i < o.count; ++i) {
-        const Timed t = TimedCheck(*checker, o, parameter);
+        // The object's making and release count as part of the check.
+        const double cpu0 = CpuSeconds();
+        const auto made = Clock::now();
+        if (o.objectPerCheck) checker = factory();
+        Timed t = TimedCheck(*checker, o, parameter);
+        t.wallMs = MillisecondsSince(made);
+        t.cpuMs = (CpuSeconds() - cpu0) * 1000;
         wall.push_back(t.wallMs);
         cpu.push_back(t.cpuMs);
         if (t.up) ++up;
@@ -512,6 +522,7 @@ int RunConcurrency(const Options& o, const CheckerFactory& factory) {
                 mine.rre = u"YEA";
                 Timed r;
                 try {
+                    if (o.objectPerCheck) checker = factory();
                     r = TimedCheck(*checker, mine, Parameter(mine, u"echo " + marker));
                 } catch (const std::exception& e) {
                     r.result = FromUtf8(e.what());
@@ -573,6 +584,69 @@ int RunConcurrency(const Options& o, const CheckerFactory& factory) {
     return (up == total && foreign == 0 && missing == 0) ? 0 : 2;
 }
 
+// Checks on kept connections while bench/bench.py ends the server's sessions now and then (at
+// a "kill" sync point before every killEvery-th check, at once or a moment later, so that a
+// session dies while idle or while a check runs). Each check prints a marker of its own; a
+// check is right when it is UP with its marker in the result, or DOWN without another check's
+// output (bench/bench.py also reads the DOWN texts). Everything else is a wrong result.
+int RunKillSeries(const Options& o, const CheckerFactory& factory) {
+    std::unique_ptr<Checker> checker = factory();
+    const std::u16string kMark = u"TAVRIN-KILL-";
+    int up = 0, down = 0, wrongUp = 0, downForeign = 0, kills = 0;
+    std::vector<double> wall;
+    std::u16string downTexts;  // "N: result" of each DOWN check, one a line
+    SyncPoint(o, "start");
+    const double cpu0 = CpuSeconds();
+    const auto start = Clock::now();
+    for (int i = 0; i < o.count; ++i) {
+        if (i > 0 && i % o.killEvery == 0) {
+            SyncPoint(o, "kill");
+            ++kills;
+        }
+        const std::u16string marker = kMark + Digits(i, 4);
+        Options mine = o;
+        mine.con = marker;
+        mine.rre = u"YEA";
+        if (o.objectPerCheck) checker = factory();
+        const Timed t = TimedCheck(*checker, mine, Parameter(mine, u"echo " + marker));
+        wall.push_back(t.wallMs);
+        bool foreign = false;
+        for (std::size_t at = t.result.find(kMark); at != std::u16string::npos; at = t.result.find(kMark, at + 1)) {
+            if (t.result.compare(at, marker.size(), marker) != 0) foreign = true;
+        }
+        const bool own = t.result.find(marker) != std::u16string::npos;
+        if (t.up) {
+            ++up;
+            if (!own || foreign) ++wrongUp;
+        } else {
+            ++down;
+            if (foreign) ++downForeign;
+            std::u16string text = t.result.substr(0, 300);
+            std::replace(text.begin(), text.end(), u'\n', u' ');
+            downTexts += FromUtf8(std::to_string(i)) + u": " + text + u"\n";
+        }
+    }
+    const double wallMs = MillisecondsSince(start);
+    const double cpuMs = (CpuSeconds() - cpu0) * 1000;
+    SyncPoint(o, "end");
+    Record("kill-series")
+        .Text("label", o.label)
+        .Value("count", o.count)
+        .Value("kills", kills)
+        .Value("up", up)
+        .Value("down", down)
+        .Value("wrong_up", wrongUp)
+        .Value("down_foreign", downForeign)
+        .Values("wall_ms", wall)
+        .Value("total_wall_ms", wallMs)
+        .Value("total_cpu_ms", cpuMs)
+        .Text("down_texts", downTexts)
+        .Write();
+    Say("bench: " + o.label + ": " + std::to_string(up) + " UP, " + std::to_string(down) + " DOWN, " +
+        std::to_string(wrongUp + downForeign) + " wrong, " + std::to_string(kills) + " kills");
+    return wrongUp == 0 && downForeign == 0 ? 0 : 2;
+}
+
 }  // namespace
 
 int RunMode(const Options& o, const CheckerFactory& factory, const KnownHostsSetter& setKnownHosts) {
@@ -583,6 +657,7 @@ int RunMode(const Options& o, const CheckerFactory& factory, const KnownHostsSet
         if (o.mode == "wait" || o.mode == "throughput") return RunSingleMeasured(o, factory);
         if (o.mode == "once") return RunOnce(o, factory);
         if (o.mode == "concurrency") return RunConcurrency(o, factory);
+        if (o.mode == "kill-series") return RunKillSeries(o, factory);
         Say("bench: unknown mode " + o.mode);
         return 3;
     } catch (const std::exception& e) {

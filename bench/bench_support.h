@@ -15,7 +15,7 @@
 namespace tavrin::bench {
 
 struct Options {
-    std::string mode = "checks";  // checks, soak, wait, throughput, concurrency, once
+    std::string mode = "checks";  // checks, soak, wait, throughput, concurrency, once, kill-series
     std::string label;
     std::u16string host = u"127.0.0.1";
     int port = 22;
@@ -32,6 +32,15 @@ struct Options {
     int threads = 8;
     std::u16string knownHostsDir;  // DIR/.ssh/known_hosts is the file the checks use
     std::uint64_t bytes = 0;       // throughput: how much the command prints
+    // Kept connections: the parameter string's REUSE field in seconds (0: no field, a fresh
+    // login per check).
+    int reuse = 0;
+    // A new plug-in object for each check (made before the previous one is released, as a host
+    // that creates one per check does), instead of one object for the whole series.
+    bool objectPerCheck = false;
+    // kill-series: a "kill" sync point before every this many checks, where bench/bench.py
+    // ends the server's sessions.
+    int killEvery = 20;
     // Pause at the measurement's edges: print a "sync" record and wait for a line on standard
     // input, so that bench/bench.py can sample the process (and Wine's server) from outside.
     bool sync = false;

@@ -5,8 +5,11 @@
 # fuzzers for a while. Everything it starts is stopped at the end.
 #   bash bench/run.sh [--checks N] [--warmup N] [--soak N] [--threads N] [--per-thread N]
 #                     [--fault-timeout S] [--fuzz SECONDS] [--sections LIST] [--quiet-load L]
-#                     [--no-build] [--libssh-prefix DIR]
-# --sections: a comma list of speed,wait,throughput,soak,concurrency,faults (default: all).
+#                     [--reuse-checks N] [--kill-every N] [--no-build] [--libssh-prefix DIR]
+# --sections: a comma list of speed,wait,throughput,soak,concurrency,faults,kept-faults (default:
+# all). --reuse-checks: the checks of each kept-connection series (REUSE=60) and of the fault
+# series on kept connections, where the server's sessions are killed before every
+# --kill-every-th check.
 # --fuzz 0 leaves the fuzzers out. --quiet-load L waits (at most 10 minutes) until the 1-minute
 # load average is below L before measuring. --libssh-prefix DIR builds the Windows side against
 # another static libssh (bench/build-libssh-variant.sh makes one) in build/bench-win64-variant.
@@ -17,7 +20,8 @@ work=$root/build/bench
 jobs=2
 
 checks=30 warmup=3 soak=1000 threads=8 per_thread=50 fault_timeout=5 fuzz=30 quiet_load= build=1 libssh_prefix=
-sections=speed,wait,throughput,soak,concurrency,faults
+reuse_checks=100 kill_every=20
+sections=speed,wait,throughput,soak,concurrency,faults,kept-faults
 while [ $# -gt 0 ]; do
   case $1 in
     --checks) checks=$2; shift 2 ;;
@@ -26,6 +30,8 @@ while [ $# -gt 0 ]; do
     --threads) threads=$2; shift 2 ;;
     --per-thread) per_thread=$2; shift 2 ;;
     --fault-timeout) fault_timeout=$2; shift 2 ;;
+    --reuse-checks) reuse_checks=$2; shift 2 ;;
+    --kill-every) kill_every=$2; shift 2 ;;
     --fuzz) fuzz=$2; shift 2 ;;
     --sections) sections=$2; shift 2 ;;
     --quiet-load) quiet_load=$2; shift 2 ;;
@@ -178,13 +184,14 @@ fi
 
 # ------------------------------------------------------------------ measurements
 bench_args=(
-  --fixture-env "$fixture/env" --sshd-pidfile "$fixture/sshd.pid"
+  --fixture-env "$fixture/env" --sshd-pidfile "$fixture/sshd.pid" --sshd-log "$fixture/sshd.log"
   --native-host "$native_host" --com-host "$com_host" --tavrin-check "$tavrin_check"
   --wine-loader "$wine64" --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid"
   --plain-key "$keys/id_ed25519_plain" --pp-key "$keys/id_ed25519_pp" --askpass "$work/askpass.sh"
   --known-hosts-dir "$work/known" --changed-known-hosts-dir "$work/known-changed"
   --results "$work/results${libssh_prefix:+-variant}.md" --checks "$checks" --warmup "$warmup" --soak "$soak"
   --threads "$threads" --per-thread "$per_thread" --fault-timeout "$fault_timeout" --sections "$sections"
+  --reuse-checks "$reuse_checks" --kill-every "$kill_every"
 )
 # A private mount namespace whose resolver is 127.0.0.1 (bench.py answers there), so that
 # the unknown-host case looks the name up without leaving the machine.
