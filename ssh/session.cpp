@@ -274,7 +274,10 @@ void Session::Run() {
 bool Session::RunOnKeptLink() {
     while (std::unique_ptr<Link> kept = SessionPool::Instance().Take(poolKey_)) {
         link_ = std::move(kept);
-        const Clock::time_point chance = std::min(deadline_, Clock::now() + kKeptLinkAnswer);
+        // At most half of the time left, so that a fresh login still has the other half.
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point chance =
+            now + std::min<Clock::duration>(kKeptLinkAnswer, std::max<Clock::duration>(deadline_ - now, {}) / 2);
         bool open = false;
         try {
             phase_ = u"while opening a channel on a kept connection";
