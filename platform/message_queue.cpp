@@ -14,7 +14,7 @@ struct ThreadQueueOwner {
     ThreadQueueOwner() = default;
     ThreadQueueOwner(const ThreadQueueOwner&) = delete;
     ThreadQueueOwner& operator=(const ThreadQueueOwner&) = delete;
-    ~ThreadQueueOwner() { CloseQueue(*queue); }
+    ~ThreadQueueOwner() { queue->Close(); }
 };
 
 }  // namespace
@@ -23,13 +23,13 @@ const std::shared_ptr<ThreadQueue>& ThisThreadsQueue() { return PerThread<Thread
 
 bool QueueHandle::Post(std::function<void()> task) const {
     if (!queue_) return false;
-    return PostTask(*queue_, std::move(task));
+    return queue_->Post(std::move(task));
 }
 
-bool QueueHandle::Ready() const { return queue_ && QueueReady(*queue_); }
+bool QueueHandle::Ready() const { return queue_ && queue_->Ready(); }
 
 QueueHandle CurrentThreadQueue() { return QueueHandle(ThisThreadsQueue()); }
 
-std::uint64_t RefusedPosts() { return QueueRefused(*ThisThreadsQueue()); }
+std::uint64_t RefusedPosts() { return ThisThreadsQueue()->Refused(); }
 
 }  // namespace tavrin::platform

@@ -11,34 +11,34 @@
 
 namespace tavrin::platform {
 
-class ThreadQueue {
+class PosixQueue final : public ThreadQueue {
 public:
-    bool Post(std::function<void()> task) {
+    bool Post(std::function<void()> task) override {
         if (tasks_.Push(std::move(task))) return true;
         ++refused_;
         return false;
     }
-    bool Ready() { return !tasks_.Closed(); }
+    bool Ready() override { return !tasks_.Closed(); }
     bool Take(std::function<void()>& task) { return tasks_.Take(task); }
     void Wait(std::chrono::steady_clock::time_point until) { tasks_.WaitForTask(until); }
     void RequestQuit(int code) { tasks_.RequestQuit(code); }
     std::optional<int> TakeQuit() { return tasks_.TakeQuit(); }
-    std::uint64_t Refused() const { return refused_.load(); }
-    void Close() { tasks_.Close(); }
+    std::uint64_t Refused() const override { return refused_.load(); }
+    void Close() override { tasks_.Close(); }
 
 private:
     TaskList tasks_{kMaxPendingTasks};
     std::atomic<std::uint64_t> refused_{0};
 };
 
-std::shared_ptr<ThreadQueue> NewThreadQueue() { return std::make_shared<ThreadQueue>(); }
-bool PostTask(ThreadQueue& queue, std::function<void()> task) { return queue.Post(std::move(task)); }
-bool QueueReady(ThreadQueue& queue) { return queue.Ready(); }
-std::uint64_t QueueRefused(const ThreadQueue& queue) { return queue.Refused(); }
-void CloseQueue(ThreadQueue& queue) { queue.Close(); }
+std::shared_ptr<ThreadQueue> NewThreadQueue() { return std::make_shared<PosixQueue>(); }
+
+namespace {
+PosixQueue& ThisQueue() { return static_cast<PosixQueue&>(*ThisThreadsQueue()); }
+}  // namespace
 
 PumpResult PumpPending() {
-    ThreadQueue& queue = *ThisThreadsQueue();
+    PosixQueue& queue = ThisQueue();
     std::function<void()> task;
     while (queue.Take(task)) {
         // A task's failure stays with the task: the pump goes on, as a window procedure would.
@@ -56,10 +56,10 @@ PumpResult PumpPending() {
     return result;
 }
 
-void PostQuit(int code) { ThisThreadsQueue()->RequestQuit(code); }
+void PostQuit(int code) { ThisQueue().RequestQuit(code); }
 
 void WaitForMessage(std::chrono::milliseconds most) {
-    ThisThreadsQueue()->Wait(std::chrono::steady_clock::now() + most);
+    ThisQueue().Wait(std::chrono::steady_clock::now() + most);
 }
 
 }  // namespace tavrin::platform

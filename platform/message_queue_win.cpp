@@ -46,20 +46,20 @@ const wchar_t* QueueWindowClass() {
 
 }  // namespace
 
-class ThreadQueue {
+class WindowQueue final : public ThreadQueue {
 public:
-    ThreadQueue() {
+    WindowQueue() {
         window_.reset(CreateWindowExW(0, QueueWindowClass(), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       ThisModule(), nullptr));
         if (window_) SetWindowLongPtrW(window_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         hasWindow_ = static_cast<bool>(window_);
     }
-    ThreadQueue(const ThreadQueue&) = delete;
-    ThreadQueue& operator=(const ThreadQueue&) = delete;
+    WindowQueue(const WindowQueue&) = delete;
+    WindowQueue& operator=(const WindowQueue&) = delete;
 
     // Fails without a window, when the list is full, and when PostMessage refuses (the
     // thread's message queue is full).
-    bool Post(std::function<void()> task) {
+    bool Post(std::function<void()> task) override {
         const bool queued = tasks_.Push(std::move(task), [this] {
             return window_ && PostMessageW(window_.get(), kRunTask, 0, 0) != 0;
         });
@@ -67,8 +67,8 @@ public:
         return queued;
     }
 
-    bool Ready() { return hasWindow_ && !tasks_.Closed(); }
-    std::uint64_t Refused() const { return refused_.load(); }
+    bool Ready() override { return hasWindow_ && !tasks_.Closed(); }
+    std::uint64_t Refused() const override { return refused_.load(); }
 
     bool Take(std::function<void()>& task) { return tasks_.Take(task); }
 
@@ -76,7 +76,7 @@ public:
     // window any more. The window is not destroyed here: this runs during the thread's exit,
     // after the window manager has let go of the thread, and Windows destroys the windows of
     // an ending thread itself.
-    void Close() {
+    void Close() override {
         tasks_.Close();
         (void)window_.release();
     }
@@ -92,7 +92,7 @@ namespace {
 
 LRESULT CALLBACK QueueWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kRunTask) {
-        auto* queue = reinterpret_cast<ThreadQueue*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* queue = reinterpret_cast<WindowQueue*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         std::function<void()> task;
         if (queue != nullptr && queue->Take(task)) {
             // No failure may cross the window procedure: a task's failure stays with it.
@@ -108,11 +108,7 @@ LRESULT CALLBACK QueueWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
-std::shared_ptr<ThreadQueue> NewThreadQueue() { return std::make_shared<ThreadQueue>(); }
-bool PostTask(ThreadQueue& queue, std::function<void()> task) { return queue.Post(std::move(task)); }
-bool QueueReady(ThreadQueue& queue) { return queue.Ready(); }
-std::uint64_t QueueRefused(const ThreadQueue& queue) { return queue.Refused(); }
-void CloseQueue(ThreadQueue& queue) { queue.Close(); }
+std::shared_ptr<ThreadQueue> NewThreadQueue() { return std::make_shared<WindowQueue>(); }
 
 PumpResult PumpPending() {
     ThisThreadsQueue();  // this thread's window exists before the first post can come

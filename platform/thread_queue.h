@@ -1,6 +1,6 @@
 #pragma once
-// Inside this layer only: what message_queue.cpp, shared by both systems, needs of a thread's
-// queue, whose form is each system's own (message_queue_posix.cpp / message_queue_win.cpp).
+// Inside this layer only: a thread's queue as message_queue.cpp, shared by both systems, sees
+// it. Each system's queue (message_queue_posix.cpp / message_queue_win.cpp) derives from it.
 
 #include <cstdint>
 #include <functional>
@@ -8,13 +8,19 @@
 
 namespace tavrin::platform {
 
-class ThreadQueue;
+class ThreadQueue {
+public:
+    virtual ~ThreadQueue() = default;
+    // Any thread: queues a task for the queue's thread; false when refused (see message_queue.h).
+    virtual bool Post(std::function<void()> task) = 0;
+    virtual bool Ready() = 0;
+    virtual std::uint64_t Refused() const = 0;
+    // The queue's thread ends: no task is taken any more.
+    virtual void Close() = 0;
+};
 
+// A queue for the calling thread, of this system's kind.
 std::shared_ptr<ThreadQueue> NewThreadQueue();
-bool PostTask(ThreadQueue& queue, std::function<void()> task);
-bool QueueReady(ThreadQueue& queue);
-std::uint64_t QueueRefused(const ThreadQueue& queue);
-void CloseQueue(ThreadQueue& queue);
 
 // The calling thread's queue, made on first use and closed when the thread ends.
 const std::shared_ptr<ThreadQueue>& ThisThreadsQueue();
