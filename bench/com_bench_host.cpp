@@ -2,13 +2,14 @@
 // registered class, as a monitoring host does, and drives it late-bound through IDispatch
 // (names resolved once per object, then Invoke for each put, sa_docheck and sa_result).
 // Every thread that makes an object enters a single-threaded apartment of its own.
-//   tavrin-bench-com --mode checks|soak|wait|throughput|concurrency|once [options]
+//   tavrin-bench-com --mode checks|soak|wait|throughput|concurrency|once|kill-series [options]
 // The DLL must be registered in the Wine prefix first (bench/run.sh does: regsvr32 /s).
 
 #include "bench/bench_support.h"
 
 #include <windows.h>
 #include <oleauto.h>
+#include <shlobj.h>
 #include <wrl/client.h>
 
 #include <cstdio>
@@ -150,7 +151,18 @@ int main(int argc, char** argv) {
     return bench::RunMode(
         *options, [] { return std::make_unique<ComChecker>(); },
         [](const std::u16string& directory) {
-            // The plug-in reads %USERPROFILE%\.ssh\known_hosts at each connect.
-            SetEnvironmentVariableW(L"USERPROFILE", Wide(directory));
+            // The plug-in reads known_hosts in the .ssh folder of the user's profile (the known
+            // folder, not %USERPROFILE%): the bench's Wine prefix gets a copy of the file.
+            PWSTR profile = nullptr;
+            if (FAILED(SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile))) {
+                throw std::runtime_error("the profile folder is not known");
+            }
+            const std::wstring ssh = std::wstring(profile) + L"\\.ssh";
+            CoTaskMemFree(profile);
+            CreateDirectoryW(ssh.c_str(), nullptr);
+            const std::u16string from = directory + u"\\.ssh\\known_hosts";
+            if (!CopyFileW(Wide(from), (ssh + L"\\known_hosts").c_str(), FALSE)) {
+                throw std::runtime_error("known_hosts could not be copied to the profile folder");
+            }
         });
 }

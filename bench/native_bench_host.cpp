@@ -1,7 +1,7 @@
 // The benchmark host over the portable plug-in object: many checks in one process, the way a
 // monitoring host runs them, without COM. Natively on Linux (and, built for Windows, as a
 // plain Windows program).
-//   tavrin-bench-native --mode checks|soak|wait|throughput|concurrency|once [options]
+//   tavrin-bench-native --mode checks|soak|wait|throughput|concurrency|once|kill-series [options]
 // The options are those of bench/bench_support.cpp; bench/run.sh passes them.
 
 #include "bench/bench_support.h"
