@@ -270,11 +270,15 @@ KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16st
     return ReadFileText(content, fileName, host, port, serverKey, nullptr);
 }
 
-std::vector<std::string> RecordedKeyTypes(const std::vector<std::u16string>& files, std::string_view host,
-                                          int port) {
+KnownHostsSnapshot ReadKnownHostsFiles(const std::vector<std::u16string>& files) {
+    KnownHostsSnapshot read;
+    for (const std::u16string& file : files) read.push_back({file, platform::ReadWholeFile(file, kLargestFile)});
+    return read;
+}
+
+std::vector<std::string> RecordedKeyTypes(const KnownHostsSnapshot& files, std::string_view host, int port) {
     std::vector<std::string> types;
-    for (const std::u16string& file : files) {
-        const platform::FileContents contents = platform::ReadWholeFile(file, kLargestFile);
+    for (const auto& [file, contents] : files) {
         if (contents.status == platform::FileStatus::Read) {
             ReadFileText(contents.bytes, file, host, port, nullptr, &types);
         }
@@ -284,9 +288,13 @@ std::vector<std::string> RecordedKeyTypes(const std::vector<std::u16string>& fil
 
 KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
                                        ssh_key serverKey) {
+    return CheckKnownHostsFiles(ReadKnownHostsFiles(files), host, port, serverKey);
+}
+
+KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::string_view host, int port,
+                                       ssh_key serverKey) {
     KnownHostsOutcome decided;
-    for (const std::u16string& file : files) {
-        const platform::FileContents contents = platform::ReadWholeFile(file, kLargestFile);
+    for (const auto& [file, contents] : files) {
         switch (contents.status) {
             case platform::FileStatus::Missing: break;
             case platform::FileStatus::Failed:

@@ -8,6 +8,7 @@
 // "@revoked" (that key is refused for the hosts the line names) and "@cert-authority" (never
 // a match for a plain host key).
 
+#include "platform/files.h"
 #include "ssh/libssh_handles.h"
 
 #include <cstddef>
@@ -42,10 +43,21 @@ struct KnownHostsOutcome {
 KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16string& fileName,
                                       std::string_view host, int port, ssh_key serverKey);
 
+// The files as read once for a connection: the key types asked for before the key exchange and
+// the check after it see the same contents.
+struct KnownHostsFile {
+    std::u16string path;
+    platform::FileContents contents;
+};
+using KnownHostsSnapshot = std::vector<KnownHostsFile>;
+KnownHostsSnapshot ReadKnownHostsFiles(const std::vector<std::u16string>& files);
+
 // The files in order; a missing file is skipped, and one that exists but cannot be read (a
 // folder, access denied, more than a few MiB) is Unreadable. The strongest outcome of all files
 // decides, in the order Revoked, Unreadable, Damaged, Changed, Matches, NotRecorded: a changed
 // key in one file refuses even when another file holds this key.
+KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::string_view host, int port,
+                                       ssh_key serverKey);
 KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
                                        ssh_key serverKey);
 
@@ -53,8 +65,7 @@ KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files,
 // order the files name them, each once; @revoked and @cert-authority lines do not count. The
 // key exchange asks for these first, so that a server with several host keys shows the one
 // that was recorded.
-std::vector<std::string> RecordedKeyTypes(const std::vector<std::u16string>& files, std::string_view host,
-                                          int port);
+std::vector<std::string> RecordedKeyTypes(const KnownHostsSnapshot& files, std::string_view host, int port);
 
 // The account's ~/.ssh/known_hosts (Windows: the profile's .ssh\known_hosts) and the machine's
 // ssh_known_hosts (Windows: %ProgramData%\ssh\ssh_known_hosts, elsewhere /etc/ssh).

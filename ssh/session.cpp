@@ -203,6 +203,11 @@ private:
     void LookUpAndConnect();
     void OpenSession();
     void Handshake();
+    // The known_hosts files, read once per connection on first use.
+    const KnownHostsSnapshot& KnownHosts() {
+        if (!knownHosts_) knownHosts_ = ReadKnownHostsFiles(request_.knownHostsFiles);
+        return *knownHosts_;
+    }
     std::u16string HostKeyFingerprint() const;
     void CheckHostKey();
     [[noreturn]] void ConnectionLost() const;
@@ -226,6 +231,7 @@ private:
     const Clock::time_point deadline_;
     const std::u16string where_;
     std::u16string phase_;
+    std::optional<KnownHostsSnapshot> knownHosts_;
 
     // Owned in this order and released in reverse.
     std::unique_ptr<Link> link_;
@@ -381,8 +387,7 @@ void Session::OpenSession() {
     // A host recorded in known_hosts is asked for the key types recorded for it first, as
     // libssh would do reading the files itself; with pinned keys the usual order stands.
     if (request_.hostKeyPins.empty()) {
-        const std::string order = HostKeyOrder(RecordedKeyTypes(request_.knownHostsFiles, request_.host,
-                                                                request_.port));
+        const std::string order = HostKeyOrder(RecordedKeyTypes(KnownHosts(), request_.host, request_.port));
         if (!order.empty()) SetOption(SSH_OPTIONS_HOSTKEYS, order.c_str());
     }
     const int nodelay = 1;
@@ -466,7 +471,7 @@ void Session::CheckHostKey() {
         }
     } else {
         const KnownHostsOutcome known =
-            CheckKnownHostsFiles(request_.knownHostsFiles, request_.host, request_.port, link_->hostKey.get());
+            CheckKnownHostsFiles(KnownHosts(), request_.host, request_.port, link_->hostKey.get());
         const std::u16string line = u"line " + Number(static_cast<long long>(known.line)) + u" of " + known.file;
         switch (known.result) {
             case KnownHostsOutcome::Result::NotRecorded:
