@@ -39,6 +39,13 @@ void Prepare() {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
         gcry_set_log_handler(&QuietLog, nullptr);
 #pragma GCC diagnostic pop
+        // The key exchange asks for random bytes four at a time, some two thousand times per
+        // connection (the post-quantum key pair). The default generator stirs its pool and polls
+        // the system for every request, which under Wine is hundreds of server round trips per
+        // check. The DRBG (HMAC-SHA256, seeded once from the same system sources, reseeded after
+        // its request limit and in a forked child) answers each request from its own state.
+        // The choice is honoured only before libgcrypt initialises, so it comes first.
+        gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_FIPS);
         gcry_check_version(nullptr);
         if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) == 0) {
             // Without secure memory: libssh's finalize (gcrypt build) terminates it, and a later

@@ -6,9 +6,12 @@
 
 #include "common/automation_error.h"
 #include "common/text.h"
+#include "ssh/crypto.h"
 #include "ssh/key_store.h"
+#include "ssh/library.h"
 #include "ssh/ppk_key.h"
 
+#include <gcrypt.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -326,6 +329,18 @@ TEST(KeyText, Base64) {
     for (const char* broken : {"AP8*", "A", "AP8QI", "AP=Q", "AP8Q="}) {
         EXPECT_FALSE(keyfile::DecodeBase64(broken).has_value()) << broken;
     }
+}
+
+// The key exchange draws its random bytes a few at a time; libgcrypt's default generator would
+// poll the system for each of them (hundreds of server round trips per check under Wine). The
+// choice of generator only takes if it comes before libgcrypt's initialisation, so a call that
+// initialises libgcrypt earlier would silently undo it.
+TEST(KeyText, RandomBytesComeFromTheDrbg) {
+    const LibraryUse use;
+    crypto::Prepare();
+    int type = 0;
+    ASSERT_EQ(gcry_control(GCRYCTL_GET_CURRENT_RNG_TYPE, &type), 0u);
+    EXPECT_EQ(type, GCRY_RNG_TYPE_FIPS);
 }
 
 }  // namespace
