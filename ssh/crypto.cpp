@@ -80,6 +80,16 @@ std::string Hmac(Digest digest, std::string_view key, std::string_view data) {
     return std::string(reinterpret_cast<const char*>(result), gcry_md_get_algo_dlen(algorithm));
 }
 
+std::string ProcessKeyedHash(std::string_view data) {
+    Prepare();
+    static const std::string key = [] {
+        std::string bytes(32, '\0');
+        gcry_randomize(bytes.data(), bytes.size(), GCRY_STRONG_RANDOM);
+        return bytes;
+    }();
+    return Hmac(Digest::Sha256, key, data);
+}
+
 platform::SecretBytes DecryptAes256Cbc(std::string_view key, std::string_view iv, std::string_view data) {
     Prepare();
     constexpr std::size_t kBlock = 16;

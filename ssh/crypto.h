@@ -23,6 +23,11 @@ std::string Hash(Digest digest, std::string_view data);
 // HMAC of `data` under `key`, as raw bytes.
 std::string Hmac(Digest digest, std::string_view key, std::string_view data);
 
+// HMAC-SHA256 of `data` under a key drawn at random once per process: a name for secret
+// material (credentials, a key file's bytes) that tells nothing of it and means nothing outside
+// this process.
+std::string ProcessKeyedHash(std::string_view data);
+
 // AES-256 in CBC mode, decrypting: `key` 32 bytes, `iv` 16 bytes, `data` a whole number of
 // 16-byte blocks (no padding is removed). Throws tavrin::AutomationError when the library
 // refuses.

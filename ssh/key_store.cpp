@@ -5,6 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/secret.h"
+#include "ssh/crypto.h"
 #include "ssh/ppk_key.h"
 
 #include <map>
@@ -208,9 +209,8 @@ struct KeyFile {
     std::u16string puttyProblem;  // why a PuTTY key file could not be read
 };
 
-KeyFile ReadAndClassify(const std::u16string& path) {
+KeyFile ClassifyKeyFile(const std::u16string& path, const SecretBytes& raw) {
     KeyFile file;
-    SecretBytes raw = ReadKeyFile(path);
     file.format = Classify(raw.get());
     if (file.format == Format::Putty) {
         try {
@@ -236,6 +236,49 @@ KeyPtr OpenKey(const std::u16string& path, const KeyFile& file, const std::optio
         break;
     }
     throw errors::ComponentFailure(NotAKey(path));
+}
+
+KeyFile ReadAndClassify(const std::u16string& path) { return ClassifyKeyFile(path, ReadKeyFile(path)); }
+
+// Keys opened with a pass phrase, found again while something still holds them (a kept
+// connection that logged in with one): the pass phrase's key derivation costs about a tenth of
+// a second, and the same file opened with the same pass phrase gives the same key. They are
+// found by a keyed hash of the path, the file's bytes and the pass phrase; an entry lives no
+// longer than the key itself.
+class OpenedKeys {
+public:
+    std::shared_ptr<const LoadedKey> Find(const std::string& identity) {
+        std::lock_guard lock(mutex_);
+        const auto it = keys_.find(identity);
+        return it != keys_.end() ? it->second.lock() : nullptr;
+    }
+    void Remember(const std::string& identity, const std::shared_ptr<const LoadedKey>& key) {
+        std::lock_guard lock(mutex_);
+        std::erase_if(keys_, [](const auto& entry) { return entry.second.expired(); });
+        keys_[identity] = key;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::weak_ptr<const LoadedKey>> keys_;
+};
+
+OpenedKeys& KeysOpenedWithPassPhrase() {
+    static OpenedKeys keys;
+    return keys;
+}
+
+std::string OpenedKeyIdentity(const std::u16string& path, const SecretBytes& raw, const std::u16string& passPhrase) {
+    const std::string name = ToUtf8(path);
+    const SecretBytes phrase(ToUtf8(passPhrase));
+    SecretBytes identity;
+    identity.get().reserve(name.size() + raw.get().size() + phrase.get().size() + 64);  // no copies left behind
+    for (const std::string_view part : {std::string_view(name), std::string_view(raw.get()), std::string_view(phrase.get())}) {
+        identity.get() += std::to_string(part.size());
+        identity.get() += ':';
+        identity.get() += part;
+    }
+    return crypto::ProcessKeyedHash(identity.get());
 }
 
 std::mutex& RegistryMutex() {
@@ -265,11 +308,18 @@ std::u16string NewToken() {
 std::shared_ptr<const LoadedKey> LoadPrivateKeyFile(const std::u16string& path,
                                                     const std::optional<std::u16string>& passPhrase) {
     auto loaded = std::make_shared<LoadedKey>();  // libssh is initialised from here on
-    const KeyFile file = ReadAndClassify(path);
+    const SecretBytes raw = ReadKeyFile(path);
+    std::string identity;
+    if (passPhrase && !passPhrase->empty()) {
+        identity = OpenedKeyIdentity(path, raw, *passPhrase);
+        if (auto opened = KeysOpenedWithPassPhrase().Find(identity)) return opened;
+    }
+    const KeyFile file = ClassifyKeyFile(path, raw);
     loaded->key = OpenKey(path, file, passPhrase);
     const char* type = ssh_key_type_to_char(ssh_key_type(loaded->key.get()));
     loaded->typeName = type != nullptr ? type : "unknown";
     loaded->path = path;
+    if (!identity.empty()) KeysOpenedWithPassPhrase().Remember(identity, loaded);
     return loaded;
 }
 

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <thread>
 
 namespace tavrin::ssh {
@@ -98,12 +97,6 @@ std::string HostKeyOrder(const std::vector<std::string>& recordedTypes) {
 // that a link serves only a check that would have logged in the same way, and the pool holds
 // no credential.
 std::string PoolKey(const SessionRequest& request) {
-    static const std::string secret = [] {
-        std::random_device random;
-        std::string bytes;
-        for (int i = 0; i < 32; ++i) bytes.push_back(static_cast<char>(random() & 0xFF));
-        return bytes;
-    }();
     std::string identity;
     const auto add = [&identity](std::string_view part) {
         identity += std::to_string(part.size());
@@ -113,7 +106,6 @@ std::string PoolKey(const SessionRequest& request) {
     add(request.host);
     add(std::to_string(request.port));
     add(request.user);
-    add(request.password.get());
     if (request.key) {
         char* raw = nullptr;
         if (ssh_pki_export_pubkey_base64(request.key->key.get(), &raw) == SSH_OK && raw != nullptr) {
@@ -126,7 +118,11 @@ std::string PoolKey(const SessionRequest& request) {
     for (const std::u16string& pin : request.hostKeyPins) add(ToUtf8(pin));
     add("|");
     for (const std::u16string& file : request.knownHostsFiles) add(ToUtf8(file));
-    std::string key = crypto::Hmac(crypto::Digest::Sha256, secret, identity);
+    // The password last, into room made for it: a string that grows leaves copies behind.
+    identity.reserve(identity.size() + 32 + request.password.get().size());
+    add("|");
+    add(request.password.get());
+    std::string key = crypto::ProcessKeyedHash(identity);
     platform::SecureWipe(identity);
     return key;
 }
@@ -720,6 +716,7 @@ void Session::Teardown(bool stopCommand) noexcept {
     if (keepLink_ && !stopCommand && link_->session && ssh_is_connected(S()) != 0) {
         ssh_blocking_flush(S(), kFlushMs);
         if (ssh_is_connected(S()) != 0) {
+            if (!link_->loginKey) link_->loginKey = request_.key;
             SessionPool::Instance().Give(poolKey_, std::move(link_), request_.reuse);
             return;
         }

@@ -7,6 +7,7 @@
 // themselves, and it is closed once it has been idle for its time.
 
 #include "platform/net.h"
+#include "ssh/key_store.h"
 #include "ssh/libssh_handles.h"
 #include "ssh/library.h"
 
@@ -33,6 +34,9 @@ struct Link {
     SessionPtr session;
     KeyPtr hostKey;
     std::u16string banner, cipherIn, cipherOut, keys;
+    // The private key of the login, held while the link is kept: loading the same file with the
+    // same pass phrase then finds it (LoadPrivateKeyFile) instead of deriving the key again.
+    std::shared_ptr<const LoadedKey> loginKey;
 };
 
 class SessionPool {

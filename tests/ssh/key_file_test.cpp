@@ -296,6 +296,45 @@ TEST_F(KeyFiles, PathOutsideTheAnsiCodePage) {
     }
 }
 
+// A key opened with a pass phrase is found again while it is held (a kept connection holds the
+// key it logged in with), but only for the same path, the same bytes and the same pass phrase.
+TEST_F(KeyFiles, AKeyOpenedWithAPassPhraseIsFoundAgainOnlyUnchanged) {
+    struct Case {
+        const char* name;
+        const char* file;
+        const char* replacement;   // the file's new contents (a key of that name), or none
+        bool otherPath;            // the same bytes opened under another path
+        bool wrongPassPhrase;
+        bool sameKeyObject;
+    };
+    const Case cases[] = {
+        {"Unchanged", "ed25519-enc", nullptr, false, false, true},
+        {"UnchangedPuTTY", "rsa-v3-enc.ppk", nullptr, false, false, true},
+        {"WrongPassPhrase", "ed25519-enc", nullptr, false, true, false},
+        {"FileReplaced", "ed25519-enc", "ecdsa256-enc", false, false, false},
+        {"SameBytesElsewhere", "rsa-v3-enc.ppk", nullptr, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path first = scratch_ / (std::string(c.name) + "-" + c.file);
+        fs::copy_file(Key(c.file), first, fs::copy_options::overwrite_existing);
+        const std::shared_ptr<const LoadedKey> held = LoadPrivateKeyFile(first.u16string(), PassPhrase());
+        fs::path second = first;
+        if (c.otherPath) {
+            second = scratch_ / (std::string(c.name) + "-copy-" + c.file);
+            fs::copy_file(first, second, fs::copy_options::overwrite_existing);
+        }
+        if (c.replacement != nullptr) WriteBytes(second, ReadBytes(Key(c.replacement)));
+        if (c.wrongPassPhrase) {
+            EXPECT_NE(LoadProblem(second, PassPhrase() + u"x"), u"");
+            continue;
+        }
+        const std::shared_ptr<const LoadedKey> again = LoadPrivateKeyFile(second.u16string(), PassPhrase());
+        EXPECT_EQ(again == held, c.sameKeyObject);
+        EXPECT_EQ(PublicOf(*again), ExpectedPublic(c.replacement != nullptr ? c.replacement : c.file));
+    }
+}
+
 TEST_F(KeyFiles, DescribesAnEncryptedKeyWithoutItsPassPhrase) {
     for (const char* name : {"ecdsa384-v3-enc.ppk", "ecdsa384-v2-enc.ppk", "ecdsa384-enc"}) {
         const KeyFileDescription d = DescribeKeyFile(Key(name).u16string(), std::nullopt);
