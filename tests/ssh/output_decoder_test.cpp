@@ -47,6 +47,10 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"IncompleteAtTheEndGoesThroughAnsi", {"ok\xE2\x82"}, u"ok" + Ansi("\xE2\x82")},
         DecodeCase{"BrokenSequenceThenValidOne", {"\xE2\x82", "\xC3\xA9"}, Ansi("\xE2\x82") + u"\u00e9"},
         DecodeCase{"NulBytesAreKept", {std::string("a\0b", 3)}, std::u16string(u"a\0b", 3)},
+        DecodeCase{"AsciiRunsAroundUtf8AndAnsi", {"ab\xC3\xA9" "cd\xE9" "\x7F\x01\n"},
+                   u"ab\u00e9cd" + Ansi("\xE9") + u"\x7F\x01\n"},
+        DecodeCase{"LongAsciiRunEndingInsideASequence", {std::string(70000, 'a') + "\xE2\x82", "\xAC" "z"},
+                   std::u16string(70000, u'a') + u"\u20acz"},
         DecodeCase{"NothingAtAll", {}, u""}),
     [](const auto& info) { return std::string(info.param.name); });
 
