@@ -2,6 +2,7 @@
 
 #include "common/base64.h"
 #include "common/text.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <atomic>
@@ -30,10 +31,6 @@ namespace tavrin::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // ------------------------------------------------------------------ output
 
@@ -354,14 +351,41 @@ struct Timed {
     double cpuMs = 0;
 };
 
+// Wall-clock time and the whole process's CPU time since it was made.
+class Stopwatch {
+public:
+    double WallMs() const { return std::chrono::duration<double, std::milli>(Clock::now() - start_).count(); }
+    double CpuMs() const { return (CpuSeconds() - cpuStart_) * 1000; }
+
+private:
+    double cpuStart_ = CpuSeconds();
+    Clock::time_point start_ = Clock::now();
+};
+
 Timed TimedCheck(Checker& checker, const Options& o, const std::u16string& parameter) {
     Timed t;
-    const double cpu0 = CpuSeconds();
-    const auto start = Clock::now();
+    const Stopwatch watch;
     t.up = checker.Check(o.host, o.timeout, parameter, t.result);
-    t.wallMs = MillisecondsSince(start);
-    t.cpuMs = (CpuSeconds() - cpu0) * 1000;
+    t.wallMs = watch.WallMs();
+    t.cpuMs = watch.CpuMs();
     return t;
+}
+
+// The parameter of a check whose command prints `marker` and whose result must hold it.
+std::u16string MarkedParameter(const Options& o, const std::u16string& marker) {
+    Options mine = o;
+    mine.con = marker;
+    mine.rre = u"YEA";
+    return Parameter(mine, u"echo " + marker);
+}
+
+// Whether `result` holds a marker that begins with `kind` (any check's) but not with `own`
+// (this check's, or its thread's).
+bool HoldsForeignMarker(const std::u16string& result, const std::u16string& kind, const std::u16string& own) {
+    for (std::size_t at = result.find(kind); at != std::u16string::npos; at = result.find(kind, at + 1)) {
+        if (result.compare(at, own.size(), own) != 0) return true;
+    }
+    return false;
 }
 
 int RunChecks(const Options& o, const CheckerFactory& factory) {
@@ -379,24 +403,22 @@ int RunChecks(const Options& o, const CheckerFactory& factory) {
     int up = 0;
     std::u16string firstDown, lastResult;
     SyncPoint(o, "start");
-    const double cpuStart = CpuSeconds();
-    const auto start = Clock::now();
+    const Stopwatch series;
     for (int i = 0; i < o.count; ++i) {
         // The object's making and release count as part of the check.
-        const double cpu0 = CpuSeconds();
-        const auto made = Clock::now();
+        const Stopwatch check;
         if (o.objectPerCheck) checker = factory();
         Timed t = TimedCheck(*checker, o, parameter);
-        t.wallMs = MillisecondsSince(made);
-        t.cpuMs = (CpuSeconds() - cpu0) * 1000;
+        t.wallMs = check.WallMs();
+        t.cpuMs = check.CpuMs();
         wall.push_back(t.wallMs);
         cpu.push_back(t.cpuMs);
         if (t.up) ++up;
         else if (firstDown.empty()) firstDown = t.result;
         lastResult = t.result;
     }
-    const double totalWallMs = MillisecondsSince(start);
-    const double totalCpuMs = (CpuSeconds() - cpuStart) * 1000;
+    const double totalWallMs = series.WallMs();
+    const double totalCpuMs = series.CpuMs();
     SyncPoint(o, "end");
     Record("checks")
         .Text("label", o.label)
@@ -430,7 +452,7 @@ int RunSoak(const Options& o, const CheckerFactory& factory) {
     int up = 0;
     std::u16string firstDown;
     std::vector<double> wall;
-    const auto start = Clock::now();
+    const Stopwatch series;
     for (int i = 1; i <= o.count; ++i) {
         const Timed t = TimedCheck(*checker, o, parameter);
         wall.push_back(t.wallMs);
@@ -442,7 +464,7 @@ int RunSoak(const Options& o, const CheckerFactory& factory) {
         .Text("label", o.label)
         .Value("count", o.count)
         .Value("up", up)
-        .Value("total_wall_ms", MillisecondsSince(start))
+        .Value("total_wall_ms", series.WallMs())
         .Value("wall_median_ms", Median(wall))
         .Text("first_down", firstDown)
         .Write();
@@ -517,13 +539,10 @@ int RunConcurrency(const Options& o, const CheckerFactory& factory) {
             const std::u16string own = kMark + Digits(t, 2);
             for (int i = 0; i < o.count; ++i) {
                 const std::u16string marker = own + u"-" + Digits(i, 4);
-                Options mine = o;
-                mine.con = marker;
-                mine.rre = u"YEA";
                 Timed r;
                 try {
                     if (o.objectPerCheck) checker = factory();
-                    r = TimedCheck(*checker, mine, Parameter(mine, u"echo " + marker));
+                    r = TimedCheck(*checker, o, MarkedParameter(o, marker));
                 } catch (const std::exception& e) {
                     r.result = FromUtf8(e.what());
                 }
@@ -534,12 +553,7 @@ int RunConcurrency(const Options& o, const CheckerFactory& factory) {
                     ++down;
                     problem = true;
                 }
-                bool foreignHere = false;
-                for (std::size_t at = r.result.find(kMark); at != std::u16string::npos;
-                     at = r.result.find(kMark, at + 1)) {
-                    if (r.result.compare(at, own.size(), own) != 0) foreignHere = true;
-                }
-                if (foreignHere) {
+                if (HoldsForeignMarker(r.result, kMark, own)) {
                     ++foreign;
                     problem = true;
                 }
@@ -556,12 +570,11 @@ int RunConcurrency(const Options& o, const CheckerFactory& factory) {
     }
     ready.arrive_and_wait();
     SyncPoint(o, "start");
-    const double cpu0 = CpuSeconds();
-    const auto start = Clock::now();
+    const Stopwatch series;
     go.count_down();
     for (auto& thread : pool) thread.join();
-    const double wallMs = MillisecondsSince(start);
-    const double cpuMs = (CpuSeconds() - cpu0) * 1000;
+    const double wallMs = series.WallMs();
+    const double cpuMs = series.CpuMs();
     SyncPoint(o, "end");
     std::vector<double> all;
     for (const auto& w : walls) all.insert(all.end(), w.begin(), w.end());
@@ -596,24 +609,17 @@ int RunKillSeries(const Options& o, const CheckerFactory& factory) {
     std::vector<double> wall;
     std::u16string downTexts;  // "N: result" of each DOWN check, one a line
     SyncPoint(o, "start");
-    const double cpu0 = CpuSeconds();
-    const auto start = Clock::now();
+    const Stopwatch series;
     for (int i = 0; i < o.count; ++i) {
         if (i > 0 && i % o.killEvery == 0) {
             SyncPoint(o, "kill");
             ++kills;
         }
         const std::u16string marker = kMark + Digits(i, 4);
-        Options mine = o;
-        mine.con = marker;
-        mine.rre = u"YEA";
         if (o.objectPerCheck) checker = factory();
-        const Timed t = TimedCheck(*checker, mine, Parameter(mine, u"echo " + marker));
+        const Timed t = TimedCheck(*checker, o, MarkedParameter(o, marker));
         wall.push_back(t.wallMs);
-        bool foreign = false;
-        for (std::size_t at = t.result.find(kMark); at != std::u16string::npos; at = t.result.find(kMark, at + 1)) {
-            if (t.result.compare(at, marker.size(), marker) != 0) foreign = true;
-        }
+        const bool foreign = HoldsForeignMarker(t.result, kMark, marker);
         const bool own = t.result.find(marker) != std::u16string::npos;
         if (t.up) {
             ++up;
@@ -626,8 +632,8 @@ int RunKillSeries(const Options& o, const CheckerFactory& factory) {
             downTexts += FromUtf8(std::to_string(i)) + u": " + text + u"\n";
         }
     }
-    const double wallMs = MillisecondsSince(start);
-    const double cpuMs = (CpuSeconds() - cpu0) * 1000;
+    const double wallMs = series.WallMs();
+    const double cpuMs = series.CpuMs();
     SyncPoint(o, "end");
     Record("kill-series")
         .Text("label", o.label)
@@ -647,11 +653,9 @@ int RunKillSeries(const Options& o, const CheckerFactory& factory) {
     return wrongUp == 0 && downForeign == 0 ? 0 : 2;
 }
 
-}  // namespace
-
-int RunMode(const Options& o, const CheckerFactory& factory, const KnownHostsSetter& setKnownHosts) {
+int RunMode(const Options& o, const HostSetUp& setUp) {
     try {
-        if (!o.knownHostsDir.empty()) setKnownHosts(o.knownHostsDir);
+        const CheckerFactory factory = setUp(o);
         if (o.mode == "checks") return RunChecks(o, factory);
         if (o.mode == "soak") return RunSoak(o, factory);
         if (o.mode == "wait" || o.mode == "throughput") return RunSingleMeasured(o, factory);
@@ -665,6 +669,19 @@ int RunMode(const Options& o, const CheckerFactory& factory, const KnownHostsSet
         Record("error").Text("label", o.label).Text("error", e.what()).Write();
         return 1;
     }
+}
+
+}  // namespace
+
+std::u16string KnownHostsFile(const Options& o) {
+    if (o.knownHostsDir.empty()) return {};
+    const std::u16string separator(1, platform::kPathSeparator);
+    return o.knownHostsDir + separator + u".ssh" + separator + u"known_hosts";
+}
+
+int HostMain(int argc, char** argv, const HostSetUp& setUp) {
+    const std::optional<Options> options = ParseOptions(ProgramArguments(argc, argv));
+    return options ? RunMode(*options, setUp) : 3;
 }
 
 }  // namespace tavrin::bench

@@ -87,10 +87,17 @@ struct ProcessState {
 };
 
 ProcessState Sample();
-// The calling thread's way to tell the known_hosts file to the plug-in (set by each host).
-using KnownHostsSetter = std::function<void(const std::u16string& directory)>;
 
-// Runs the measurement that options.mode names and prints its figures; returns the exit code.
-int RunMode(const Options& options, const CheckerFactory& factory, const KnownHostsSetter& setKnownHosts);
+// The known_hosts file that the options name (DIR/.ssh/known_hosts of --known-hosts-dir, in
+// this system's form); empty when they name none.
+std::u16string KnownHostsFile(const Options& options);
+
+// How a host gets ready for a measurement: it points the plug-in at the options' known_hosts
+// file and returns how it makes its checkers.
+using HostSetUp = std::function<CheckerFactory(const Options& options)>;
+
+// A host's whole program: reads the arguments, sets the host up and runs the measurement that
+// the mode names, printing its figures; returns the exit code.
+int HostMain(int argc, char** argv, const HostSetUp& setUp);
 
 }  // namespace tavrin::bench

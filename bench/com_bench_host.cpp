@@ -142,27 +142,28 @@ private:
     DISPID docheck_ = DISPID_UNKNOWN;
 };
 
+// The plug-in reads known_hosts in the .ssh folder of the user's profile (the known folder,
+// not %USERPROFILE%): the bench's Wine prefix gets a copy of the file there.
+void CopyToProfile(const std::u16string& knownHosts) {
+    PWSTR profile = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile))) {
+        throw std::runtime_error("the profile folder is not known");
+    }
+    const std::wstring ssh = std::wstring(profile) + L"\\.ssh";
+    CoTaskMemFree(profile);
+    CreateDirectoryW(ssh.c_str(), nullptr);
+    if (!CopyFileW(Wide(knownHosts), (ssh + L"\\known_hosts").c_str(), FALSE)) {
+        throw std::runtime_error("known_hosts could not be copied to the profile folder");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace tavrin;
-    const auto options = bench::ParseOptions(bench::ProgramArguments(argc, argv));
-    if (!options) return 3;
-    return bench::RunMode(
-        *options, [] { return std::make_unique<ComChecker>(); },
-        [](const std::u16string& directory) {
-            // The plug-in reads known_hosts in the .ssh folder of the user's profile (the known
-            // folder, not %USERPROFILE%): the bench's Wine prefix gets a copy of the file.
-            PWSTR profile = nullptr;
-            if (FAILED(SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile))) {
-                throw std::runtime_error("the profile folder is not known");
-            }
-            const std::wstring ssh = std::wstring(profile) + L"\\.ssh";
-            CoTaskMemFree(profile);
-            CreateDirectoryW(ssh.c_str(), nullptr);
-            const std::u16string from = directory + u"\\.ssh\\known_hosts";
-            if (!CopyFileW(Wide(from), (ssh + L"\\known_hosts").c_str(), FALSE)) {
-                throw std::runtime_error("known_hosts could not be copied to the profile folder");
-            }
-        });
+    return bench::HostMain(argc, argv, [](const bench::Options& options) -> bench::CheckerFactory {
+        const std::u16string knownHosts = bench::KnownHostsFile(options);
+        if (!knownHosts.empty()) CopyToProfile(knownHosts);
+        return [] { return std::make_unique<ComChecker>(); };
+    });
 }

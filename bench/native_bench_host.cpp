@@ -10,11 +10,15 @@
 #include "ssh/libssh_component.h"
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace {
 
 class PortableChecker final : public tavrin::bench::Checker {
 public:
+    explicit PortableChecker(tavrin::ssh::ComponentFactory& component) : object_(component) {}
+
     bool Check(const std::u16string& host, int timeout, const std::u16string& parameter,
                std::u16string& result) override {
         object_.sa_hostname = host;
@@ -33,15 +37,11 @@ private:
 
 int main(int argc, char** argv) {
     using namespace tavrin;
-    const auto options = bench::ParseOptions(bench::ProgramArguments(argc, argv));
-    if (!options) return 3;
-    return bench::RunMode(
-        *options, [] { return std::make_unique<PortableChecker>(); },
-        [](const std::u16string& directory) {
-#if defined(_WIN32)
-            ssh::SetKnownHostsFileForTesting(directory + u"\\.ssh\\known_hosts");
-#else
-            ssh::SetKnownHostsFileForTesting(directory + u"/.ssh/known_hosts");
-#endif
-        });
+    return bench::HostMain(argc, argv, [](const bench::Options& options) -> bench::CheckerFactory {
+        ssh::LibsshOptions libssh;
+        const std::u16string knownHosts = bench::KnownHostsFile(options);
+        if (!knownHosts.empty()) libssh.knownHostsFiles = std::vector{knownHosts};
+        const std::shared_ptr<ssh::ComponentFactory> component = ssh::MakeLibsshFactory(std::move(libssh));
+        return [component] { return std::make_unique<PortableChecker>(*component); };
+    });
 }

@@ -93,7 +93,8 @@ public:
     virtual std::unique_ptr<KeyObject> CreateKeys() = 0;
 };
 
-// The component over libssh.
+// The component over libssh with its default options; MakeLibsshFactory
+// (ssh/libssh_component.h) makes one with others.
 ComponentFactory& LibsshFactory();
 
 }  // namespace tavrin::ssh

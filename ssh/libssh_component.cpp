@@ -16,7 +16,6 @@
 #include "ssh/library.h"
 #include "ssh/session.h"
 
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -27,18 +26,11 @@ namespace {
 
 constexpr std::chrono::seconds kDefaultTimeout(60);
 
-std::mutex& KnownHostsMutex() {
-    static std::mutex m;
-    return m;
-}
-std::optional<std::vector<std::u16string>>& KnownHostsOverride() {
-    static std::optional<std::vector<std::u16string>> files;
-    return files;
-}
-
 class LibsshSsh final : public SshObject {
 public:
-    LibsshSsh() : bridge_(std::make_shared<EventBridge>(platform::CurrentThreadQueue())) {}
+    explicit LibsshSsh(std::optional<std::vector<std::u16string>> knownHostsFiles)
+        : bridge_(std::make_shared<EventBridge>(platform::CurrentThreadQueue())),
+          knownHostsFiles_(std::move(knownHostsFiles)) {}
 
     ~LibsshSsh() override {
         bridge_->Detach();
@@ -114,7 +106,7 @@ public:
         request.timeout = timeout_ > 0 ? std::chrono::seconds(timeout_) : kDefaultTimeout;
         request.hostKeyPins = pins_;
         request.reuse = std::chrono::seconds(reuse_);
-        request.knownHostsFiles = KnownHostsFiles();
+        request.knownHostsFiles = knownHostsFiles_ ? *knownHostsFiles_ : DefaultKnownHostsFiles();
         try {
             worker_ = std::thread([bridge = bridge_, request = std::move(request)]() mutable {
                 const std::unique_ptr<SessionSink> sink = MakeWorkerSink(bridge);
@@ -136,6 +128,7 @@ public:
 private:
     LibraryUse library_;  // first: libssh stays initialised until the worker has ended
     std::shared_ptr<EventBridge> bridge_;
+    const std::optional<std::vector<std::u16string>> knownHostsFiles_;
     std::u16string host_;
     std::int32_t port_ = 22;
     std::u16string user_;
@@ -177,31 +170,22 @@ private:
 
 class Factory final : public ComponentFactory {
 public:
-    std::unique_ptr<SshObject> CreateSsh() override { return std::make_unique<LibsshSsh>(); }
+    explicit Factory(LibsshOptions options) : options_(std::move(options)) {}
+    std::unique_ptr<SshObject> CreateSsh() override { return std::make_unique<LibsshSsh>(options_.knownHostsFiles); }
     std::unique_ptr<KeyObject> CreateKeys() override { return std::make_unique<LibsshKeys>(); }
+
+private:
+    const LibsshOptions options_;
 };
 
 }  // namespace
 
-void SetKnownHostsFilesForTesting(std::optional<std::vector<std::u16string>> files) {
-    std::lock_guard lock(KnownHostsMutex());
-    KnownHostsOverride() = std::move(files);
-}
-
-void SetKnownHostsFileForTesting(std::optional<std::u16string> path) {
-    SetKnownHostsFilesForTesting(path ? std::optional(std::vector<std::u16string>{*path}) : std::nullopt);
-}
-
-std::vector<std::u16string> KnownHostsFiles() {
-    {
-        std::lock_guard lock(KnownHostsMutex());
-        if (KnownHostsOverride()) return *KnownHostsOverride();
-    }
-    return DefaultKnownHostsFiles();
+std::unique_ptr<ComponentFactory> MakeLibsshFactory(LibsshOptions options) {
+    return std::make_unique<Factory>(std::move(options));
 }
 
 ComponentFactory& LibsshFactory() {
-    static Factory factory;
+    static Factory factory{LibsshOptions{}};
     return factory;
 }
 

@@ -1,21 +1,26 @@
 #pragma once
-// The SSH client component over libssh (LibsshFactory in ssh/component.h), and its one
-// adjustable point for tests.
+// The SSH client component over libssh: factories with options of their own. LibsshFactory
+// (ssh/component.h) is the one with the default options.
 
+#include "ssh/component.h"
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tavrin::ssh {
 
-// The known_hosts files against which server keys are checked. By default they are the
-// account's and the machine's (DefaultKnownHostsFiles in ssh/known_hosts.h); tests point them
-// elsewhere, and nullopt restores the default. Applies to SSH objects that connect afterwards.
-void SetKnownHostsFilesForTesting(std::optional<std::vector<std::u16string>> files);
-// The same with one file.
-void SetKnownHostsFileForTesting(std::optional<std::u16string> path);
+struct LibsshOptions {
+    // The known_hosts files against which server keys are checked, in order (a missing one is
+    // skipped). nullopt: the account's and the machine's (DefaultKnownHostsFiles in
+    // ssh/known_hosts.h), looked up at each connect.
+    std::optional<std::vector<std::u16string>> knownHostsFiles;
+};
 
-// The files that the next connect uses.
-std::vector<std::u16string> KnownHostsFiles();
+// A factory whose SSH objects connect with these options. The objects keep what they need, so
+// they may outlive the factory. Kept connections (ssh/session_pool.h) are shared only between
+// checks that read the same known_hosts files.
+std::unique_ptr<ComponentFactory> MakeLibsshFactory(LibsshOptions options);
 
 }  // namespace tavrin::ssh

@@ -46,10 +46,9 @@ protected:
         dir_ = ScratchDir();
         knownHosts_ = (std::filesystem::path(dir_) / "known_hosts").string();
         machineKnownHosts_ = (std::filesystem::path(dir_) / "ssh_known_hosts").string();
-        ssh::SetKnownHostsFilesForTesting(std::vector{FromUtf8(knownHosts_), FromUtf8(machineKnownHosts_)});
+        component_ = ssh::MakeLibsshFactory({std::vector{FromUtf8(knownHosts_), FromUtf8(machineKnownHosts_)}});
     }
     void TearDown() override {
-        ssh::SetKnownHostsFilesForTesting(std::nullopt);
         PumpFor(milliseconds(20));
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
@@ -62,9 +61,13 @@ protected:
         out << "[" << Fixture("SSHD_HOST") << "]:" << Fixture("SSHD_PORT") << " " << type << " " << blob << "\n";
     }
 
+    // The component the test's checks use: SSH objects that read the two files above.
+    ssh::ComponentFactory& Component() { return *component_; }
+
     std::string dir_;
     std::string knownHosts_;
     std::string machineKnownHosts_;
+    std::unique_ptr<ssh::ComponentFactory> component_;
 };
 
 // "type base64" of a public key file.
@@ -106,7 +109,7 @@ TEST_P(LoginTest, RunsTheCommandAndCollectsItsOutput) {
     s.password = *c.passwordKey != 0 ? FixtureU(c.passwordKey) : u"";
     s.keyFile = *c.keyFileKey != 0 ? FixtureU(c.keyFileKey) : u"";
     s.keyType = c.keyType;
-    const RunResult r = RunRemote(s);
+    const RunResult r = RunRemote(Component(), s);
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(Narrow(r.output), "ok\n" + Fixture("SSHD_USER") + "\n");
@@ -150,7 +153,7 @@ class FailureTest : public SshTest, public ::testing::WithParamInterface<Failure
 TEST_P(FailureTest, EndsWithAnErrorText) {
     modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
     GetParam().change(s);
-    const RunResult r = RunRemote(s, seconds(20));
+    const RunResult r = RunRemote(Component(), s, seconds(20));
     ASSERT_TRUE(r.completed);
     EXPECT_THAT(Narrow(r.error), HasSubstr(GetParam().expected));
     EXPECT_EQ(Narrow(r.output), "");
@@ -204,7 +207,7 @@ TEST_P(KeyLoadTest, GetMountListThrowsWithADescription) {
     modTavrin::Settings() = s;
     modTavrin::Outcome().completionFlag = 7;
     modTavrin::Outcome().errorText = u"untouched";
-    ssh::RemoteCommandRun run;
+    ssh::RemoteCommandRun run(Component());
     try {
         run.Get_mount_list(u"");
         ADD_FAILURE() << "Get_mount_list did not throw";
@@ -250,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- What the command prints -----------------------------------------------------------------
 
 TEST_F(SshTest, CommandWithoutOutputLeavesTheOutputEmpty) {
-    const RunResult r = RunRemote(PasswordSettings(u"true"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"true"));
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(r.output, u"");
@@ -258,14 +261,15 @@ TEST_F(SshTest, CommandWithoutOutputLeavesTheOutputEmpty) {
 }
 
 TEST_F(SshTest, StandardOutputAndStandardErrorInTheOrderTheyArrive) {
-    const RunResult r = RunRemote(PasswordSettings(u"echo one; sleep 0.3; echo two >&2; sleep 0.3; echo three"));
+    const RunResult r =
+        RunRemote(Component(), PasswordSettings(u"echo one; sleep 0.3; echo two >&2; sleep 0.3; echo three"));
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(Narrow(r.output), "one\ntwo\nthree\n");
 }
 
 TEST_F(SshTest, MegabytesOfOutputArriveWhole) {
-    const RunResult r = RunRemote(PasswordSettings(u"head -c 6000000 /dev/zero | tr '\\0' x; echo end"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"head -c 6000000 /dev/zero | tr '\\0' x; echo end"));
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     ASSERT_EQ(r.output.size(), 6000004u);
@@ -274,7 +278,8 @@ TEST_F(SshTest, MegabytesOfOutputArriveWhole) {
 }
 
 TEST_F(SshTest, LargeStandardErrorDoesNotStallTheCommand) {
-    const RunResult r = RunRemote(PasswordSettings(u"head -c 3000000 /dev/zero | tr '\\0' e >&2; echo done"));
+    const RunResult r =
+        RunRemote(Component(), PasswordSettings(u"head -c 3000000 /dev/zero | tr '\\0' e >&2; echo done"));
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     ASSERT_EQ(r.output.size(), 3000005u);
@@ -289,7 +294,7 @@ TEST_F(SshTest, LargeStandardErrorDoesNotStallTheCommand) {
 
 TEST_F(SshTest, BytesThatAreNotUtf8AreTakenThroughTheAnsiCodePage) {
     // "café" in UTF-8, then "été" in Windows-1252, then a UTF-8 sequence cut off by the end.
-    const RunResult r = RunRemote(PasswordSettings(u"printf 'caf\\303\\251 \\351t\\351 \\342\\202'"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"printf 'caf\\303\\251 \\351t\\351 \\342\\202'"));
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(r.output, u"caf\u00e9 \u00e9t\u00e9 \u00e2\u201a");
@@ -298,7 +303,7 @@ TEST_F(SshTest, BytesThatAreNotUtf8AreTakenThroughTheAnsiCodePage) {
 // --- Host keys -------------------------------------------------------------------------------
 
 TEST_F(SshTest, UnknownHostIsAcceptedAndNothingIsWritten) {
-    const RunResult r = RunRemote(PasswordSettings(u"echo ok"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"echo ok"));
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(Narrow(r.output), "ok\n");
     EXPECT_FALSE(std::filesystem::exists(knownHosts_));
@@ -306,14 +311,14 @@ TEST_F(SshTest, UnknownHostIsAcceptedAndNothingIsWritten) {
 
 TEST_F(SshTest, RecordedHostKeyIsAccepted) {
     WriteKnownHosts(Fixture("HOSTKEY_ED25519_PUB"));
-    const RunResult r = RunRemote(PasswordSettings(u"echo ok"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"echo ok"));
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(Narrow(r.output), "ok\n");
 }
 
 TEST_F(SshTest, ChangedHostKeyIsRefusedWithHostAndNewFingerprint) {
     WriteKnownHosts(Fixture("OTHER_HOSTKEY_PUB"));
-    const RunResult r = RunRemote(PasswordSettings(u"echo never"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"echo never"));
     ASSERT_TRUE(r.completed);
     EXPECT_THAT(Narrow(r.error), HasSubstr("host key of 127.0.0.1 has changed"));
     EXPECT_THAT(Narrow(r.error), HasSubstr(Fixture("HOSTKEY_ED25519_SHA256")));
@@ -352,7 +357,7 @@ TEST_P(HostKeyTest, AcceptsOrRefusesAsTheFilesAndPinsSay) {
     if (c.machine) write(machineKnownHosts_, c.machine());
     modTavrin::ConnectionSettings s = PasswordSettings(u"echo ok");
     if (c.pins) s.hostKeyPins = c.pins();
-    const RunResult r = RunRemote(s);
+    const RunResult r = RunRemote(Component(), s);
     ASSERT_TRUE(r.completed);
     if (*c.refusal == 0) {
         EXPECT_EQ(Narrow(r.error), "");
@@ -410,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SshTest, KnownHostsThatExistsButCannotBeReadRefuses) {
     std::filesystem::create_directories(std::filesystem::path(knownHosts_));  // a folder in its place
-    const RunResult r = RunRemote(PasswordSettings(u"echo never"));
+    const RunResult r = RunRemote(Component(), PasswordSettings(u"echo never"));
     ASSERT_TRUE(r.completed);
     EXPECT_THAT(Narrow(r.error), HasSubstr("cannot be read"));
     EXPECT_EQ(Narrow(r.output), "");
@@ -426,8 +431,8 @@ TEST_F(SshTest, KnownHostsBelowAFolderOutsideTheAnsiCodePageIsRead) {
     };
     std::filesystem::create_directories(pathOf(folder));
     std::ofstream(pathOf(file)) << RecordedName() << " " << OtherKey() << "\n";
-    ssh::SetKnownHostsFilesForTesting(std::vector{file});
-    const RunResult r = RunRemote(PasswordSettings(u"echo never"));
+    const auto component = ssh::MakeLibsshFactory({std::vector{file}});
+    const RunResult r = RunRemote(*component, PasswordSettings(u"echo never"));
     ASSERT_TRUE(r.completed);
     EXPECT_THAT(Narrow(r.error), HasSubstr("has changed"));
     EXPECT_EQ(Narrow(r.output), "");
@@ -437,7 +442,7 @@ TEST_F(SshTest, MalformedPinsFailBeforeConnecting) {
     modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
     s.hostKeyPins = u"SHA256:tooshort";
     modTavrin::Settings() = s;
-    ssh::RemoteCommandRun run;
+    ssh::RemoteCommandRun run(Component());
     try {
         run.Get_mount_list(u"");
         ADD_FAILURE() << "a malformed pin was taken";
@@ -490,9 +495,10 @@ public:
     }
 };
 
-std::unique_ptr<ssh::SshObject> StartDirect(RecordingEvents& events, const std::u16string& command,
+std::unique_ptr<ssh::SshObject> StartDirect(ssh::ComponentFactory& component, RecordingEvents& events,
+                                            const std::u16string& command,
                                             std::int32_t reuse = 0, const std::u16string& password = {}) {
-    auto ssh = ssh::LibsshFactory().CreateSsh();
+    auto ssh = component.CreateSsh();
     ssh->SetReuse(reuse);
     events.ssh = ssh.get();
     ssh->SetEventSink(&events);
@@ -517,7 +523,7 @@ void PumpUntilDisconnected(RecordingEvents& events, std::chrono::milliseconds bo
 
 TEST_F(SshTest, EventsComeInOrderWithTheFingerprintAsSshKeygenPrintsIt) {
     RecordingEvents events;
-    auto ssh = StartDirect(events, u"echo hi");
+    auto ssh = StartDirect(Component(), events, u"echo hi");
     PumpUntilDisconnected(events, seconds(15));
     EXPECT_THAT(events.order, ::testing::ElementsAre("CryptoInformation", "HostFingerprint", "Connected", "Received",
                                                      "Disconnected"));
@@ -530,7 +536,7 @@ TEST_F(SshTest, EventsComeInOrderWithTheFingerprintAsSshKeygenPrintsIt) {
 TEST_F(SshTest, HandlerThatRefusesTheHostKeyEndsTheRun) {
     RecordingEvents events;
     events.refuseHostKey = true;
-    auto ssh = StartDirect(events, u"echo never");
+    auto ssh = StartDirect(Component(), events, u"echo never");
     PumpUntilDisconnected(events, seconds(15));
     EXPECT_EQ(events.errorCode, ssh::kErrorHostKey);
     EXPECT_THAT(Narrow(events.errorText), HasSubstr("was not accepted"));
@@ -539,7 +545,7 @@ TEST_F(SshTest, HandlerThatRefusesTheHostKeyEndsTheRun) {
 
 TEST_F(SshTest, LargeOutputComesInManyEventsOfAtMost32767Units) {
     RecordingEvents events;
-    auto ssh = StartDirect(events, u"head -c 2000000 /dev/zero | tr '\\0' z");
+    auto ssh = StartDirect(Component(), events, u"head -c 2000000 /dev/zero | tr '\\0' z");
     PumpUntilDisconnected(events, seconds(20));
     ASSERT_EQ(events.text.size(), 2000000u);
     EXPECT_GE(events.counts.size(), 2000000u / 32767);
@@ -555,7 +561,7 @@ TEST_F(SshTest, LargeOutputComesInManyEventsOfAtMost32767Units) {
 TEST_F(SshTest, NoEventReachesAHandlerAfterTheObjectIsGone) {
     RecordingEvents events;
     {
-        auto ssh = StartDirect(events, u"echo soon");
+        auto ssh = StartDirect(Component(), events, u"echo soon");
         // Give the worker time to post its first events without pumping them.
         std::this_thread::sleep_for(milliseconds(500));
     }
@@ -583,7 +589,7 @@ TEST_P(FaultServerTest, EndsWithinTheTimeout) {
     FaultServer server(GetParam().mode);
     modTavrin::ConnectionSettings s = PasswordSettings(u"echo never", kHangTimeout);
     s.port = static_cast<std::int16_t>(server.Port());
-    const RunResult r = RunRemote(s, seconds(10));
+    const RunResult r = RunRemote(Component(), s, seconds(10));
     ReportSeconds(r.seconds);
     ASSERT_TRUE(r.completed);
     EXPECT_LT(r.seconds, kHangBound);
@@ -610,9 +616,10 @@ struct DirectRun {
     std::string error;
     std::vector<std::string> order;
 };
-DirectRun RunDirect(const std::u16string& command, std::int32_t reuse, const std::u16string& password = {}) {
+DirectRun RunDirect(ssh::ComponentFactory& component, const std::u16string& command, std::int32_t reuse,
+                    const std::u16string& password = {}) {
     RecordingEvents events;
-    auto ssh = StartDirect(events, command, reuse, password);
+    auto ssh = StartDirect(component, events, command, reuse, password);
     PumpUntilDisconnected(events, seconds(20));
     EXPECT_EQ(events.disconnected, 1);
     return {Narrow(events.text), Narrow(events.errorText), events.order};
@@ -634,9 +641,9 @@ protected:
 };
 
 TEST_F(KeptConnectionTest, ChecksWithReuseShareOneLoginAndChecksWithoutDoNot) {
-    const DirectRun first = RunDirect(kWhichConnection, 30);
-    const DirectRun second = RunDirect(kWhichConnection, 30);
-    const DirectRun third = RunDirect(kWhichConnection, 30);
+    const DirectRun first = RunDirect(Component(), kWhichConnection, 30);
+    const DirectRun second = RunDirect(Component(), kWhichConnection, 30);
+    const DirectRun third = RunDirect(Component(), kWhichConnection, 30);
     ASSERT_EQ(first.error, "");
     EXPECT_FALSE(first.output.empty());
     EXPECT_EQ(second.output, first.output);
@@ -645,36 +652,49 @@ TEST_F(KeptConnectionTest, ChecksWithReuseShareOneLoginAndChecksWithoutDoNot) {
     EXPECT_EQ(third.order, first.order);
     EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 1u);
 
-    const DirectRun fresh = RunDirect(kWhichConnection, 0);
+    const DirectRun fresh = RunDirect(Component(), kWhichConnection, 0);
     EXPECT_EQ(fresh.error, "");
     EXPECT_NE(fresh.output, first.output);
     EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 1u);
 }
 
 TEST_F(KeptConnectionTest, AnotherPasswordNeverGetsAKeptLogin) {
-    ASSERT_EQ(RunDirect(kWhichConnection, 30).error, "");
-    const DirectRun wrong = RunDirect(u"echo never", 30, u"wrong");
+    ASSERT_EQ(RunDirect(Component(), kWhichConnection, 30).error, "");
+    const DirectRun wrong = RunDirect(Component(), u"echo never", 30, u"wrong");
     EXPECT_THAT(wrong.error, HasSubstr("did not accept the password"));
     EXPECT_EQ(wrong.output, "");
 }
 
 TEST_F(KeptConnectionTest, AConnectionKilledWhileIdleIsReplacedWithinTheCheck) {
     // The server's side of the connection ends half a second after the check.
-    const DirectRun first = RunDirect(kWhichConnection + u"; (sleep 0.5; kill $PPID) >/dev/null 2>&1 &", 30);
+    const DirectRun first =
+        RunDirect(Component(), kWhichConnection + u"; (sleep 0.5; kill $PPID) >/dev/null 2>&1 &", 30);
     ASSERT_EQ(first.error, "");
     std::this_thread::sleep_for(milliseconds(1500));
-    const DirectRun second = RunDirect(kWhichConnection, 30);
+    const DirectRun second = RunDirect(Component(), kWhichConnection, 30);
     EXPECT_EQ(second.error, "");
     EXPECT_FALSE(second.output.empty());
     EXPECT_NE(second.output, first.output);
 }
 
 TEST_F(KeptConnectionTest, AKeptLoginIsCheckedAgainstTodaysKnownHosts) {
-    ASSERT_EQ(RunDirect(kWhichConnection, 30).error, "");
+    ASSERT_EQ(RunDirect(Component(), kWhichConnection, 30).error, "");
     std::ofstream(std::filesystem::path(knownHosts_)) << RecordedName() << " " << OtherKey() << "\n";
-    const DirectRun refused = RunDirect(u"echo never", 30);
+    const DirectRun refused = RunDirect(Component(), u"echo never", 30);
     EXPECT_THAT(refused.error, HasSubstr("has changed"));
     EXPECT_EQ(refused.output, "");
+}
+
+TEST_F(KeptConnectionTest, ComponentsThatReadOtherKnownHostsFilesKeepLoginsApart) {
+    const DirectRun first = RunDirect(Component(), kWhichConnection, 30);
+    ASSERT_EQ(first.error, "");
+    const auto other = ssh::MakeLibsshFactory({std::vector{FromUtf8(machineKnownHosts_)}});
+    const DirectRun second = RunDirect(*other, kWhichConnection, 30);
+    EXPECT_EQ(second.error, "");
+    EXPECT_FALSE(second.output.empty());
+    EXPECT_NE(second.output, first.output);
+    EXPECT_EQ(RunDirect(Component(), kWhichConnection, 30).output, first.output);
+    EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 2u);
 }
 
 TEST_F(KeptConnectionTest, ChecksOnSeveralThreadsAtOnceGetOnlyTheirOwnOutput) {
@@ -683,10 +703,10 @@ TEST_F(KeptConnectionTest, ChecksOnSeveralThreadsAtOnceGetOnlyTheirOwnOutput) {
     std::atomic<int> foreign{0}, failed{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &foreign, &failed] {
+        threads.emplace_back([this, t, &foreign, &failed] {
             for (int i = 0; i < kChecks; ++i) {
                 const std::string marker = "thread" + std::to_string(t) + "-check" + std::to_string(i);
-                const DirectRun run = RunDirect(FromUtf8("echo " + marker), 30);
+                const DirectRun run = RunDirect(Component(), FromUtf8("echo " + marker), 30);
                 if (!run.error.empty()) ++failed;
                 if (run.output != marker + "\n") ++foreign;
             }
@@ -723,7 +743,7 @@ TEST_F(SshTest, TimeOutWhileConnectingNamesTheAddressesTried) {
     SilentPort silent;
     modTavrin::ConnectionSettings s = PasswordSettings(u"echo never", 2);
     s.port = static_cast<std::int16_t>(silent.Port());
-    const RunResult r = RunRemote(s, seconds(10));
+    const RunResult r = RunRemote(Component(), s, seconds(10));
     ASSERT_TRUE(r.completed);
     EXPECT_LT(r.seconds, 3.0);
     EXPECT_THAT(Narrow(r.error), HasSubstr("Timed out after 2 seconds while connecting (127.0.0.1 port " +
@@ -749,12 +769,12 @@ std::u16string UniqueSleep() {
 
 // Asks the server, over a second connection, whether a process with `command` in its command
 // line is left; waits up to three seconds for it to go.
-bool ProcessLeftOnServer(const std::u16string& command) {
+bool ProcessLeftOnServer(ssh::ComponentFactory& component, const std::u16string& command) {
     // "[s]leep" matches "sleep" but not the pattern's own command line.
     const std::u16string pattern = u"[s]" + command.substr(1);
     const std::u16string probe = u"pgrep -u \"$USER\" -f '" + pattern + u"' >/dev/null && echo left || echo gone";
     for (int i = 0; i < 6; ++i) {
-        const RunResult r = RunRemote(PasswordSettings(probe), seconds(10));
+        const RunResult r = RunRemote(component, PasswordSettings(probe), seconds(10));
         if (r.output == u"gone\n") return false;
         std::this_thread::sleep_for(milliseconds(500));
     }
@@ -763,31 +783,33 @@ bool ProcessLeftOnServer(const std::u16string& command) {
 
 TEST_F(SshTest, CommandThatNeverEndsIsStoppedAtTheTimeout) {
     const std::u16string command = UniqueSleep();
-    const RunResult r = RunRemote(PasswordSettings(u"echo started; " + command, kHangTimeout), seconds(10));
+    const RunResult r =
+        RunRemote(Component(), PasswordSettings(u"echo started; " + command, kHangTimeout), seconds(10));
     ReportSeconds(r.seconds);
     ASSERT_TRUE(r.completed);
     EXPECT_GE(r.seconds, kHangTimeout - 0.1);
     EXPECT_LT(r.seconds, kHangBound);
     EXPECT_THAT(Narrow(r.error), HasSubstr("Timed out after 3 seconds while waiting for the command to finish"));
     EXPECT_EQ(Narrow(r.output), "started\n");
-    EXPECT_FALSE(ProcessLeftOnServer(command));
+    EXPECT_FALSE(ProcessLeftOnServer(Component(), command));
 }
 
 TEST_F(SshTest, CommandThatNeverStopsPrintingEndsWithinTheTimeout) {
     const std::u16string line = UniqueSleep().substr(6);  // a number no other test prints
     const std::u16string command = u"yes " + line;
-    const RunResult r = RunRemote(PasswordSettings(command, kHangTimeout), seconds(10));
+    const RunResult r = RunRemote(Component(), PasswordSettings(command, kHangTimeout), seconds(10));
     ReportSeconds(r.seconds);
     ASSERT_TRUE(r.completed);
     EXPECT_LT(r.seconds, kHangBound);
     EXPECT_FALSE(r.error.empty());
     EXPECT_LE(r.output.size(), 64u * 1024 * 1024);
     EXPECT_EQ(r.output.substr(0, line.size() + 1), line + u"\n");
-    EXPECT_FALSE(ProcessLeftOnServer(command));
+    EXPECT_FALSE(ProcessLeftOnServer(Component(), command));
 }
 
 TEST_F(SshTest, OutputBeyond64MiBEndsTheRunWithAnErrorText) {
-    const RunResult r = RunRemote(PasswordSettings(u"head -c 70000000 /dev/zero | tr '\\0' q", 60), seconds(60));
+    const RunResult r =
+        RunRemote(Component(), PasswordSettings(u"head -c 70000000 /dev/zero | tr '\\0' q", 60), seconds(60));
     ASSERT_TRUE(r.completed);
     EXPECT_THAT(Narrow(r.error), HasSubstr("more than 64 MiB"));
     EXPECT_EQ(r.output.size(), 64u * 1024 * 1024);
@@ -813,7 +835,7 @@ TEST_P(CutConnectionTest, EndsAsALostConnection) {
         c.large ? u"seq 1 400000" : FromUtf8("echo start; sleep 0.5; touch " + trigger + "; sleep 4; echo ERROR");
     modTavrin::ConnectionSettings s = PasswordSettings(command, 15);
     s.port = static_cast<std::int16_t>(proxy.Port());
-    const RunResult r = RunRemote(s, seconds(20));
+    const RunResult r = RunRemote(Component(), s, seconds(20));
     std::filesystem::remove(std::filesystem::path(HostPath(trigger)));
     ASSERT_TRUE(r.completed);
     EXPECT_TRUE(proxy.HasCut());
@@ -835,7 +857,7 @@ TEST_F(SshTest, ProxyThatDoesNotCutPassesTheWholeOutput) {
     CutProxy proxy(std::stoi(Fixture("SSHD_PORT")), CutProxy::Cut::kFin, 0, "");
     modTavrin::ConnectionSettings s = PasswordSettings(u"seq 1 400000 | tail -n 1");
     s.port = static_cast<std::int16_t>(proxy.Port());
-    const RunResult r = RunRemote(s, seconds(20));
+    const RunResult r = RunRemote(Component(), s, seconds(20));
     ASSERT_TRUE(r.completed);
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(Narrow(r.output), "400000\n");
@@ -846,7 +868,7 @@ TEST_F(SshTest, ReleasingTheObjectMidRunIsQuickAndStopsTheCommand) {
     const std::u16string command = UniqueSleep();
     modTavrin::Settings() = PasswordSettings(command, 30);
     modTavrin::Outcome() = {};
-    auto run = std::make_unique<ssh::RemoteCommandRun>();
+    auto run = std::make_unique<ssh::RemoteCommandRun>(Component());
     run->Get_mount_list(u"");
     PumpFor(milliseconds(1500));  // logged in, the command runs
     const auto start = std::chrono::steady_clock::now();
@@ -857,7 +879,7 @@ TEST_F(SshTest, ReleasingTheObjectMidRunIsQuickAndStopsTheCommand) {
     EXPECT_EQ(modTavrin::Outcome().completionFlag, 0);  // no event after the release
     PumpFor(milliseconds(200));
     EXPECT_EQ(modTavrin::Outcome().completionFlag, 0);
-    EXPECT_FALSE(ProcessLeftOnServer(command));
+    EXPECT_FALSE(ProcessLeftOnServer(Component(), command));
 }
 
 }  // namespace

@@ -154,7 +154,8 @@ void PumpFor(std::chrono::milliseconds time) {
     }
 }
 
-RunResult RunRemote(const modTavrin::ConnectionSettings& settings, std::chrono::milliseconds bound) {
+RunResult RunRemote(ssh::ComponentFactory& component, const modTavrin::ConnectionSettings& settings,
+                    std::chrono::milliseconds bound) {
     RunResult result;
     auto traces = std::make_shared<int>(0);
     platform::DebugSink previous = platform::SetDebugSink([traces](std::u16string_view text) {
@@ -163,7 +164,7 @@ RunResult RunRemote(const modTavrin::ConnectionSettings& settings, std::chrono::
     {
         modTavrin::Settings() = settings;
         modTavrin::Outcome().collectedOutput.clear();
-        ssh::RemoteCommandRun run;
+        ssh::RemoteCommandRun run(component);
         const auto start = std::chrono::steady_clock::now();
         run.Get_mount_list(u"");
         while (modTavrin::Outcome().completionFlag == 0 && std::chrono::steady_clock::now() - start < bound) {
@@ -301,9 +302,9 @@ CutProxy::CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::st
             const bool triggered = (cutAfterBytes > 0 && fromServer >= cutAfterBytes) ||
                                    (!trigger.empty() && std::filesystem::exists(std::filesystem::path(trigger)));
             if (triggered) {
+                cut_ = true;  // before the cut: the client may end its run as soon as it sees it
                 CutSocket(client, how);
                 CloseNative(server);
-                cut_ = true;
                 return;
             }
             fd_set readable;

@@ -2,6 +2,7 @@
 // What the SSH tests share: the test sshd's data (tests/fixtures/sshd-fixture.sh), a run of the
 // remote command run driven like the check run drives it, and fault servers on 127.0.0.1.
 
+#include "ssh/component.h"
 #include "ssh/records.h"
 
 #include <atomic>
@@ -37,9 +38,10 @@ struct RunResult {
 // The settings of a password login at the fixture's main server, running `command`.
 modTavrin::ConnectionSettings PasswordSettings(const std::u16string& command, std::int16_t timeout = 10);
 
-// Fills this thread's settings, clears the collected output, calls Get_mount_list and pumps
-// until the completion flag is raised or `bound` has passed.
-RunResult RunRemote(const modTavrin::ConnectionSettings& settings,
+// Fills this thread's settings, clears the collected output, calls Get_mount_list of a remote
+// command run over `component` and pumps until the completion flag is raised or `bound` has
+// passed.
+RunResult RunRemote(ssh::ComponentFactory& component, const modTavrin::ConnectionSettings& settings,
                     std::chrono::milliseconds bound = std::chrono::seconds(30));
 
 // Pumps this thread's queue for a while (events that come late).
