@@ -8,10 +8,17 @@ namespace tavrin::com {
 
 Bstr::Bstr(std::u16string_view text) : Bstr(std::wstring_view(ToWide(text))) {}
 
-Bstr::Bstr(std::wstring_view text) {
-    bstr_ = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (bstr_ == nullptr) throw std::bad_alloc();
+namespace {
+
+BSTR Allocate(std::wstring_view text) {
+    const BSTR copy = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (copy == nullptr) throw std::bad_alloc();
+    return copy;
 }
+
+}  // namespace
+
+Bstr::Bstr(std::wstring_view text) : OwnedHandle(Allocate(text)) {}
 
 std::u16string ToU16(BSTR text) {
     if (text == nullptr) return {};

@@ -13,34 +13,56 @@ namespace tavrin::com {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "OLECHAR and char16_t must both be UTF-16 code units");
 
+// A move-only owner of one handle of type H, given back with Free when it goes; a null handle
+// owns nothing.
+template <typename H, typename Free>
+class OwnedHandle {
+public:
+    OwnedHandle() noexcept = default;
+    ~OwnedHandle() { Reset(); }
+    OwnedHandle(OwnedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
+        std::swap(handle_, other.handle_);
+        return *this;
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+
+    H get() const noexcept { return handle_; }
+    // Gives back what it holds and hands out the address for an [out] parameter.
+    H* put() noexcept {
+        Reset();
+        return &handle_;
+    }
+    H release() noexcept { return std::exchange(handle_, nullptr); }
+    void Reset() noexcept {
+        if (handle_ != nullptr) Free{}(std::exchange(handle_, nullptr));
+    }
+    explicit operator bool() const noexcept { return handle_ != nullptr; }
+
+protected:
+    explicit OwnedHandle(H handle) noexcept : handle_(handle) {}
+
+private:
+    H handle_ = nullptr;
+};
+
+struct FreeBstr {
+    void operator()(BSTR text) const noexcept { ::SysFreeString(text); }
+};
+struct CloseRegKey {
+    void operator()(HKEY key) const noexcept { ::RegCloseKey(key); }
+};
+
 // An owned BSTR. A null BSTR is a valid, empty text.
-class Bstr {
+class Bstr : public OwnedHandle<BSTR, FreeBstr> {
 public:
     Bstr() noexcept = default;
     // Copies the text; throws std::bad_alloc when the string cannot be allocated.
     explicit Bstr(std::u16string_view text);
     explicit Bstr(std::wstring_view text);
-    ~Bstr() { ::SysFreeString(bstr_); }
-    Bstr(Bstr&& other) noexcept : bstr_(std::exchange(other.bstr_, nullptr)) {}
-    Bstr& operator=(Bstr&& other) noexcept {
-        std::swap(bstr_, other.bstr_);
-        return *this;
-    }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
 
-    BSTR get() const noexcept { return bstr_; }
-    // Frees what it holds and hands out the address for an [out] BSTR* parameter.
-    BSTR* put() noexcept {
-        Reset();
-        return &bstr_;
-    }
-    BSTR release() noexcept { return std::exchange(bstr_, nullptr); }
-    void Reset() noexcept { ::SysFreeString(std::exchange(bstr_, nullptr)); }
-    UINT size() const noexcept { return ::SysStringLen(bstr_); }
-
-private:
-    BSTR bstr_ = nullptr;
+    UINT size() const noexcept { return ::SysStringLen(get()); }
 };
 
 // An owned VARIANT, cleared on destruction.
@@ -77,31 +99,7 @@ private:
 };
 
 // An open registry key.
-class RegKey {
-public:
-    RegKey() noexcept = default;
-    ~RegKey() { Reset(); }
-    RegKey(RegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-    RegKey& operator=(RegKey&& other) noexcept {
-        std::swap(key_, other.key_);
-        return *this;
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
-    HKEY get() const noexcept { return key_; }
-    HKEY* put() noexcept {
-        Reset();
-        return &key_;
-    }
-    explicit operator bool() const noexcept { return key_ != nullptr; }
-    void Reset() noexcept {
-        if (key_ != nullptr) ::RegCloseKey(std::exchange(key_, nullptr));
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
+using RegKey = OwnedHandle<HKEY, CloseRegKey>;
 
 // BSTR <-> std::u16string: a null BSTR is the empty text.
 std::u16string ToU16(BSTR text);

@@ -139,20 +139,6 @@ HRESULT TavrinCom::Get(const VariantValue& property, VARIANT* value) noexcept {
     });
 }
 
-// Put and putref store alike (see VariantValue::Store).
-HRESULT STDMETHODCALLTYPE TavrinCom::put_sa_result(VARIANT value) { return Put(sa_result_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::putref_sa_result(VARIANT value) { return Put(sa_result_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::get_sa_result(VARIANT* value) { return Get(sa_result_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::put_sa_parameter(VARIANT value) { return Put(sa_parameter_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::putref_sa_parameter(VARIANT value) { return Put(sa_parameter_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::get_sa_parameter(VARIANT* value) { return Get(sa_parameter_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::put_sa_timeout(VARIANT value) { return Put(sa_timeout_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::putref_sa_timeout(VARIANT value) { return Put(sa_timeout_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::get_sa_timeout(VARIANT* value) { return Get(sa_timeout_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::put_sa_hostname(VARIANT value) { return Put(sa_hostname_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::putref_sa_hostname(VARIANT value) { return Put(sa_hostname_, value); }
-HRESULT STDMETHODCALLTYPE TavrinCom::get_sa_hostname(VARIANT* value) { return Get(sa_hostname_, value); }
-
 // No part of the component reads a resource text: the method takes the text and keeps nothing.
 HRESULT STDMETHODCALLTYPE TavrinCom::SetResource(BSTR) { return S_OK; }
 

@@ -34,22 +34,21 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
 
-    // _TavrinCom, in slot order
+    // _TavrinCom, in slot order. Each property's put_, putref_ and get_ go through Put and Get
+    // on its member NAME_ (put and putref store alike, see VariantValue::Store).
+#define TAVRIN_VARIANT_PROPERTY(NAME)                                                              \
+    HRESULT STDMETHODCALLTYPE put_##NAME(VARIANT value) override { return Put(NAME##_, value); }    \
+    HRESULT STDMETHODCALLTYPE putref_##NAME(VARIANT value) override { return Put(NAME##_, value); } \
+    HRESULT STDMETHODCALLTYPE get_##NAME(VARIANT* value) override { return Get(NAME##_, value); }
+
     HRESULT STDMETHODCALLTYPE sa_docheck(VARIANT_BOOL* result) override;
     HRESULT STDMETHODCALLTYPE sa_showGUI() override;
-    HRESULT STDMETHODCALLTYPE put_sa_result(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE putref_sa_result(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE get_sa_result(VARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE put_sa_parameter(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE putref_sa_parameter(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE get_sa_parameter(VARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE put_sa_timeout(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE putref_sa_timeout(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE get_sa_timeout(VARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE put_sa_hostname(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE putref_sa_hostname(VARIANT value) override;
-    HRESULT STDMETHODCALLTYPE get_sa_hostname(VARIANT* value) override;
+    TAVRIN_VARIANT_PROPERTY(sa_result)
+    TAVRIN_VARIANT_PROPERTY(sa_parameter)
+    TAVRIN_VARIANT_PROPERTY(sa_timeout)
+    TAVRIN_VARIANT_PROPERTY(sa_hostname)
     HRESULT STDMETHODCALLTYPE SetResource(BSTR s) override;
+#undef TAVRIN_VARIANT_PROPERTY
 
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
