@@ -88,13 +88,47 @@ def mib(n):
 
 # ---------------------------------------------------------------- /proc of other processes
 
+def stat_fields(pid):
+    """The fields of /proc/PID/stat after the command name: [0] is the state, [1] the parent,
+    [11:15] utime, stime, cutime and cstime."""
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()
+
+
+def all_stat_fields():
+    """stat_fields of every process there is, by pid (one that ends meanwhile is left out)."""
+    found = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                found[int(entry)] = stat_fields(entry)
+            except (OSError, IndexError):
+                continue
+    return found
+
+
+def parents(stats):
+    """pid -> parent pid, from all_stat_fields."""
+    return {pid: int(fields[1]) for pid, fields in stats.items()}
+
+
+def descends_from(pid, ancestor, parent):
+    """Whether `ancestor` is above pid in the process tree (`parent`: pid -> parent pid)."""
+    p, hops = pid, 0
+    while p in parent and p > 1 and hops < 64:
+        p = parent[p]
+        hops += 1
+        if p == ancestor:
+            return True
+    return False
+
+
 def proc_sample(pid):
     """CPU seconds, memory and descriptors of a live process, read from its /proc."""
     if not pid:
         return None
     try:
-        with open(f"/proc/{pid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
+        fields = stat_fields(pid)
         cpu = (int(fields[11]) + int(fields[12])) / CLK_TCK  # utime, stime
         status = {}
         with open(f"/proc/{pid}/status") as f:
@@ -121,35 +155,23 @@ def account_uid():
 def server_processes(sshd_pid):
     """Processes of the test account below our sshd (sessions and the commands they run)."""
     uid = account_uid()
-    parent, owner = {}, {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat") as f:
-                parent[int(entry)] = int(f.read().rsplit(")", 1)[1].split()[1])
-            owner[int(entry)] = os.stat(f"/proc/{entry}").st_uid
-        except (OSError, ValueError, IndexError):
-            continue
+    parent = parents(all_stat_fields())
     found = []
-    for pid, uid_of in owner.items():
-        if uid_of != uid:
+    for pid in parent:
+        try:
+            if os.stat(f"/proc/{pid}").st_uid != uid:
+                continue
+        except OSError:
             continue
-        p, hops = pid, 0
-        while p in parent and p > 1 and hops < 64:
-            p = parent[p]
-            hops += 1
-            if p == sshd_pid:
-                found.append(pid)
-                break
+        if descends_from(pid, sshd_pid, parent):
+            found.append(pid)
     return found
 
 
 def sshd_sessions_cpu_s(sshd_pid):
     """CPU time of the sshd listener's ended children (the sessions it has reaped)."""
     try:
-        with open(f"/proc/{sshd_pid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
+        fields = stat_fields(sshd_pid)
         return (int(fields[13]) + int(fields[14])) / CLK_TCK  # cutime, cstime
     except (OSError, ValueError, IndexError):
         return None
@@ -162,25 +184,11 @@ def sshd_tree_cpu_s(sshd_pid):
     total = sshd_sessions_cpu_s(sshd_pid)
     if total is None:
         return None
-    parent, times = {}, {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            parent[int(entry)] = int(fields[1])
-            times[int(entry)] = sum(int(x) for x in fields[11:15]) / CLK_TCK  # utime stime cutime cstime
-        except (OSError, ValueError, IndexError):
-            continue
-    for pid, t in times.items():
-        p, hops = pid, 0
-        while p in parent and p > 1 and hops < 64:
-            p = parent[p]
-            hops += 1
-            if p == sshd_pid:
-                total += t
-                break
+    stats = all_stat_fields()
+    parent = parents(stats)
+    for pid, fields in stats.items():
+        if descends_from(pid, sshd_pid, parent):
+            total += sum(int(x) for x in fields[11:15]) / CLK_TCK  # utime stime cutime cstime
     return total
 
 
@@ -231,18 +239,7 @@ def settle_sessions(sshd_pid, limit=3.0):
     """Waits until the sshd listener has no session children left (they have been reaped)."""
     start = time.monotonic()
     while time.monotonic() - start < limit:
-        busy = False
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    if int(f.read().rsplit(")", 1)[1].split()[1]) == sshd_pid:
-                        busy = True
-                        break
-            except (OSError, ValueError, IndexError):
-                continue
-        if not busy:
+        if sshd_pid not in parents(all_stat_fields()).values():
             return
         time.sleep(0.02)
 
@@ -427,31 +424,33 @@ class Bench:
         raise RuntimeError(f"no {kind} record; exit {run['rc']}; stderr: {run['stderr'][-600:]}")
 
     @staticmethod
-    def sshd_cpu_ms(run, first="start", last="end"):
+    def at_syncs(run, key, first, last):
+        """What the sync points `first` and `last` of a run recorded under `key`, as a pair; None
+        when either point or either value is missing."""
         points = {s["point"]: s for s in run["syncs"]}
         if first not in points or last not in points:
             return None
-        a, b = points[first]["sshd_cpu_s"], points[last]["sshd_cpu_s"]
-        return None if a is None or b is None else (b - a) * 1000
+        a, b = points[first][key], points[last][key]
+        return None if a is None or b is None else (a, b)
+
+    def sshd_cpu_ms(self, run, first="start", last="end"):
+        cpu = self.at_syncs(run, "sshd_cpu_s", first, last)
+        return None if cpu is None else (cpu[1] - cpu[0]) * 1000
 
     def logins_between(self, run, first="start", last="end"):
         """The logins sshd logged between two sync points of a run."""
-        points = {s["point"]: s for s in run["syncs"]}
-        if first not in points or last not in points or points[last]["log"] is None:
+        offsets = self.at_syncs(run, "log", first, last)
+        if offsets is None:
             return None
-        counted = self.logins.since(points[first]["log"])
-        later = self.logins.since(points[last]["log"])
+        counted = self.logins.since(offsets[0])
+        later = self.logins.since(offsets[1])
         return None if counted is None or later is None else counted - later
 
-    @staticmethod
-    def wineserver_cpu_ms(run, first="start", last="end"):
-        points = {s["point"]: s for s in run["syncs"]}
-        if first not in points or last not in points:
+    def wineserver_cpu_ms(self, run, first="start", last="end"):
+        samples = self.at_syncs(run, "wineserver", first, last)
+        if samples is None or not samples[0] or not samples[1]:
             return None
-        a, b = points[first]["wineserver"], points[last]["wineserver"]
-        if not a or not b:
-            return None
-        return (b["cpu_s"] - a["cpu_s"]) * 1000
+        return (samples[1]["cpu_s"] - samples[0]["cpu_s"]) * 1000
 
     # ------------------------------------------------------------ output
 
