@@ -34,7 +34,7 @@ esac
 libssh_suite=testing
 gcrypt_suite=trixie
 # Bump when the build options below change, so that an older install is rebuilt.
-options_revision=1
+options_revision=2
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 top=$root/build/libssh
@@ -188,10 +188,15 @@ else
     logged "$work/libgpg-error.log" make install
   )
   # libgcrypt: the library and gcrypt.h; its test suite and the three tool programs are skipped.
+  # -O3 rather than configure's -O2: the post-quantum key exchange's polynomial arithmetic
+  # (cipher/sntrup761.c) is vectorised only at -O3. Measured under Wine (x86_64): key pair 52 ms
+  # and decapsulation 18 ms at -O2, 11 ms and 12 ms at -O3 (i686: 67 and 22 ms, 35 and 14 ms);
+  # the client pays both on every fresh login. libgcrypt's own Makefiles
+  # still lower the optimisation of the one module that needs it (tiger.c).
   mkdir -p "$work/libgcrypt"
   (
     cd "$work/libgcrypt"
-    logged "$work/libgcrypt.log" "$gcrypt_src/configure" "${autotools[@]}" \
+    logged "$work/libgcrypt.log" env CFLAGS="-O3" "$gcrypt_src/configure" "${autotools[@]}" \
       --with-libgpg-error-prefix="$stage"
     skip=(SUBDIRS="compat mpi cipher random src" bin_PROGRAMS=)
     logged "$work/libgcrypt.log" make -j "$jobs" "${skip[@]}"
