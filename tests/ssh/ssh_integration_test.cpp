@@ -28,6 +28,7 @@ namespace tavrin::testing {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
@@ -579,6 +580,7 @@ struct FaultCase {
     const char* name;
     FaultServer::Mode mode;
     const char* expected;
+    const char* notExpected = nullptr;
 };
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
@@ -594,6 +596,9 @@ TEST_P(FaultServerTest, EndsWithinTheTimeout) {
     ASSERT_TRUE(r.completed);
     EXPECT_LT(r.seconds, kHangBound);
     EXPECT_THAT(Narrow(r.error), HasSubstr(GetParam().expected));
+    if (GetParam().notExpected != nullptr) {
+        EXPECT_THAT(Narrow(r.error), Not(HasSubstr(GetParam().notExpected)));
+    }
     EXPECT_EQ(r.disconnectTraces, 1);
     EXPECT_GE(server.Accepted(), 1);
 }
@@ -603,7 +608,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"AcceptsAndSaysNothing", FaultServer::Mode::kSilent,
                   "Timed out after 3 seconds while waiting for the server's SSH banner and key exchange"},
-        FaultCase{"ClosesAtOnce", FaultServer::Mode::kCloseAtOnce, "The SSH connection to 127.0.0.1 port"},
+        FaultCase{"ClosesAtOnce", FaultServer::Mode::kCloseAtOnce, "The SSH connection to 127.0.0.1 port",
+                  "failed: Success"},
         FaultCase{"StallsAfterItsBanner", FaultServer::Mode::kStallAfterBanner,
                   "Timed out after 3 seconds while waiting for the server's SSH banner and key exchange"}),
     [](const auto& info) { return std::string(info.param.name); });
