@@ -152,10 +152,10 @@ private:
     ssh_session S() const { return link_->S(); }
     std::u16string LibsshError() const {
         const std::string_view text = ssh_get_error(S()) != nullptr ? ssh_get_error(S()) : "";
-        // A socket that was closed without an error code is worded by some C libraries as the
-        // text of code 0, which would read as if nothing had gone wrong.
-        if (text.empty() || text == "Success" || text == "No error") return u"the connection was closed";
-        return FromUtf8(text);
+        // libssh words a socket that was closed without an error code as the C library's text
+        // for code 0, which would read as if nothing had gone wrong.
+        if (text == "Success" || text == "No error") return u"the connection was closed";
+        return text.empty() ? u"no reason given" : FromUtf8(text);
     }
 
     void CheckCancelAndDeadline() const {
