@@ -25,15 +25,16 @@ done <"$fixture/env"
 echo "run-check: sshd on $SSHD_HOST:$SSHD_PORT, account $SSHD_USER"
 
 b64() { printf '%s' "$1" | base64 -w0; }
-param() {  # param COMMAND OPERATOR VALUE MODE [KEYFILE PASSWORD]
-  local keyfile=${5:-} password=${6-$SSHD_PASSWORD}
+param() {  # param COMMAND OPERATOR VALUE MODE [KEYFILE PASSWORD PORT]
+  local keyfile=${5:-} password=${6-$SSHD_PASSWORD} port=${7:-$SSHD_PORT}
   printf '#ENC=T#USR=%s#PWD=%s#PROTO=A#PORT=%s#KEYF=%s#KEYT=RSA#CMD=%s#CCO=%s#CON=%s#RRE=%s#' \
-    "$SSHD_USER" "$(b64 "$password")" "$SSHD_PORT" "$keyfile" "$(b64 "$1")" "$2" "$3" "$4"
+    "$SSHD_USER" "$(b64 "$password")" "$port" "$keyfile" "$(b64 "$1")" "$2" "$3" "$4"
 }
 
 declare -a names params
 names+=("UP: password, output contains ok");       params+=("$(param 'echo ok' CON ok NO)")
 names+=("UP: Ed25519 key, load average below 100"); params+=("$(param "cut -d' ' -f1 /proc/loadavg" LT 100 YEA "$KEY_ED25519" "$KEY_ED25519_PASSPHRASE")")
+names+=("UP: a newer OpenSSH offering only ML-KEM"); params+=("$(param 'echo ok' CON ok NO '' "$SSHD_PASSWORD" "$SSHD_MLKEM_PORT")")
 names+=("DOWN: output lacks the text");             params+=("$(param 'uname -s' CON Windows YED)")
 names+=("DOWN: wrong password");                    params+=("$(param 'echo ok' CON ok NO '' 'not the password')")
 

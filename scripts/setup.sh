@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libwine-dev wine wine64 wine32:i386 fonts-wine
   xvfb xauth imagemagick x11-utils
-  dpkg-dev procps psmisc
+  dpkg-dev autoconf procps psmisc
   nsis zip unzip
 )
 

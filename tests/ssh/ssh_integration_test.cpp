@@ -135,8 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
                       LoginCase{"PuttyV2EcdsaWithPassPhrase", "SSHD_PORT", "KEY_ECDSA_PPK2_ENCRYPTED",
                                 "KEY_ED25519_PASSPHRASE", u"RSA"},
                       LoginCase{"OpenSshSavedWithBomAndCrlf", "SSHD_PORT", "KEY_ECDSA_WINDOWS_TEXT", "", u"RSA"},
-                      // A server that offers only a post-quantum key exchange.
-                      LoginCase{"PostQuantumKeyExchangeOnly", "SSHD_PQ_PORT", "", "SSHD_PASSWORD", u"RSA"}),
+                      // Servers that offer only a post-quantum key exchange: sntrup761x25519, and
+                      // ML-KEM from a newer OpenSSH.
+                      LoginCase{"PostQuantumKeyExchangeOnly", "SSHD_PQ_PORT", "", "SSHD_PASSWORD", u"RSA"},
+                      LoginCase{"MlKemKeyExchangeOnly", "SSHD_MLKEM_PORT", "", "SSHD_PASSWORD", u"RSA"},
+                      LoginCase{"MlKemKeyExchangeOnlyWithAKey", "SSHD_MLKEM_PORT", "KEY_ED25519_PPK3",
+                                "KEY_ED25519_PASSPHRASE", u"RSA"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Failed logins and connections: a DOWN with a text that says why ---------------------------

@@ -138,6 +138,8 @@ pqBefore = AcceptedLogins(pqLog)
 CheckSame "post-quantum key exchange only", "Output contains tavrin-pq", _
     RunCheck("post-quantum", Parameter(password, Fixture("SSHD_PQ_PORT"), "echo tavrin-pq", "CON", "tavrin-pq", "NO"), True)
 CheckSame "post-quantum: logins on that server", pqBefore + 1, AcceptedLogins(pqLog)
+CheckSame "ML-KEM key exchange only (a newer OpenSSH)", "Output contains tavrin-mlkem", _
+    RunCheck("ML-KEM", Parameter(password, Fixture("SSHD_MLKEM_PORT"), "echo tavrin-mlkem", "CON", "tavrin-mlkem", "NO"), True)
 
 ' --- Kept connections (REUSE): many checks in this one host process, one object each, log in
 ' once; a connection that the server ends while idle is replaced within the next check; the
