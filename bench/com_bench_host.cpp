@@ -6,10 +6,10 @@
 // The DLL must be registered in the Wine prefix first (bench/run.sh does: regsvr32 /s).
 
 #include "bench/bench_support.h"
+#include "platform/files.h"
 
 #include <windows.h>
 #include <oleauto.h>
-#include <shlobj.h>
 #include <wrl/client.h>
 
 #include <cstdio>
@@ -145,14 +145,11 @@ private:
 // The plug-in reads known_hosts in the .ssh folder of the user's profile (the known folder,
 // not %USERPROFILE%): the bench's Wine prefix gets a copy of the file there.
 void CopyToProfile(const std::u16string& knownHosts) {
-    PWSTR profile = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile))) {
-        throw std::runtime_error("the profile folder is not known");
-    }
-    const std::wstring ssh = std::wstring(profile) + L"\\.ssh";
-    CoTaskMemFree(profile);
-    CreateDirectoryW(ssh.c_str(), nullptr);
-    if (!CopyFileW(Wide(knownHosts), (ssh + L"\\known_hosts").c_str(), FALSE)) {
+    const std::u16string profile = tavrin::platform::UserHomeFolder();
+    if (profile.empty()) throw std::runtime_error("the profile folder is not known");
+    const std::u16string ssh = profile + u"\\.ssh";
+    CreateDirectoryW(Wide(ssh), nullptr);
+    if (!CopyFileW(Wide(knownHosts), Wide(ssh + u"\\known_hosts"), FALSE)) {
         throw std::runtime_error("known_hosts could not be copied to the profile folder");
     }
 }

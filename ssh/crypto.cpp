@@ -80,14 +80,23 @@ std::string Hmac(Digest digest, std::string_view key, std::string_view data) {
     return std::string(reinterpret_cast<const char*>(result), gcry_md_get_algo_dlen(algorithm));
 }
 
-std::string ProcessKeyedHash(std::string_view data) {
+std::string ProcessKeyedHash(std::span<const std::string_view> parts) {
     Prepare();
     static const std::string key = [] {
         std::string bytes(32, '\0');
         gcry_randomize(bytes.data(), bytes.size(), GCRY_STRONG_RANDOM);
         return bytes;
     }();
-    return Hmac(Digest::Sha256, key, data);
+    std::size_t size = 0;
+    for (const std::string_view part : parts) size += part.size() + 21;  // the length, ':' and the part
+    platform::SecretBytes text;
+    text.get().reserve(size);
+    for (const std::string_view part : parts) {
+        text.get() += std::to_string(part.size());
+        text.get() += ':';
+        text.get() += part;
+    }
+    return Hmac(Digest::Sha256, key, text.get());
 }
 
 platform::SecretBytes DecryptAes256Cbc(std::string_view key, std::string_view iv, std::string_view data) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,10 +24,11 @@ std::string Hash(Digest digest, std::string_view data);
 // HMAC of `data` under `key`, as raw bytes.
 std::string Hmac(Digest digest, std::string_view key, std::string_view data);
 
-// HMAC-SHA256 of `data` under a key drawn at random once per process: a name for secret
-// material (credentials, a key file's bytes) that tells nothing of it and means nothing outside
-// this process.
-std::string ProcessKeyedHash(std::string_view data);
+// HMAC-SHA256, under a key drawn at random once per process, of the parts, each preceded by its
+// length (so that no two lists of parts give the same text): a name for secret material
+// (credentials, a key file's bytes) that tells nothing of it and means nothing outside this
+// process. The text is made in one wiped buffer; no part is copied elsewhere.
+std::string ProcessKeyedHash(std::span<const std::string_view> parts);
 
 // AES-256 in CBC mode, decrypting: `key` 32 bytes, `iv` 16 bytes, `data` a whole number of
 // 16-byte blocks (no padding is removed). Throws tavrin::AutomationError when the library

@@ -271,14 +271,8 @@ OpenedKeys& KeysOpenedWithPassPhrase() {
 std::string OpenedKeyIdentity(const std::u16string& path, const SecretBytes& raw, const std::u16string& passPhrase) {
     const std::string name = ToUtf8(path);
     const SecretBytes phrase(ToUtf8(passPhrase));
-    SecretBytes identity;
-    identity.get().reserve(name.size() + raw.get().size() + phrase.get().size() + 64);  // no copies left behind
-    for (const std::string_view part : {std::string_view(name), std::string_view(raw.get()), std::string_view(phrase.get())}) {
-        identity.get() += std::to_string(part.size());
-        identity.get() += ':';
-        identity.get() += part;
-    }
-    return crypto::ProcessKeyedHash(identity.get());
+    const std::string_view parts[] = {name, raw.get(), phrase.get()};
+    return crypto::ProcessKeyedHash(parts);
 }
 
 std::mutex& RegistryMutex() {
@@ -307,13 +301,13 @@ std::u16string NewToken() {
 
 std::shared_ptr<const LoadedKey> LoadPrivateKeyFile(const std::u16string& path,
                                                     const std::optional<std::u16string>& passPhrase) {
-    auto loaded = std::make_shared<LoadedKey>();  // libssh is initialised from here on
     const SecretBytes raw = ReadKeyFile(path);
     std::string identity;
     if (passPhrase && !passPhrase->empty()) {
         identity = OpenedKeyIdentity(path, raw, *passPhrase);
         if (auto opened = KeysOpenedWithPassPhrase().Find(identity)) return opened;
     }
+    auto loaded = std::make_shared<LoadedKey>();  // libssh is initialised from here on
     const KeyFile file = ClassifyKeyFile(path, raw);
     loaded->key = OpenKey(path, file, passPhrase);
     const char* type = ssh_key_type_to_char(ssh_key_type(loaded->key.get()));

@@ -286,11 +286,6 @@ std::vector<std::string> RecordedKeyTypes(const KnownHostsSnapshot& files, std::
     return types;
 }
 
-KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
-                                       ssh_key serverKey) {
-    return CheckKnownHostsFiles(ReadKnownHostsFiles(files), host, port, serverKey);
-}
-
 KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::string_view host, int port,
                                        ssh_key serverKey) {
     KnownHostsOutcome decided;

@@ -58,8 +58,6 @@ KnownHostsSnapshot ReadKnownHostsFiles(const std::vector<std::u16string>& files)
 // key in one file refuses even when another file holds this key.
 KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::string_view host, int port,
                                        ssh_key serverKey);
-KnownHostsOutcome CheckKnownHostsFiles(const std::vector<std::u16string>& files, std::string_view host, int port,
-                                       ssh_key serverKey);
 
 // The key types recorded for the host ("ssh-ed25519", "ecdsa-sha2-nistp256", ...), in the
 // order the files name them, each once; @revoked and @cert-authority lines do not count. The

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace tavrin::ssh {
 
@@ -97,34 +98,23 @@ std::string HostKeyOrder(const std::vector<std::string>& recordedTypes) {
 // that a link serves only a check that would have logged in the same way, and the pool holds
 // no credential.
 std::string PoolKey(const SessionRequest& request) {
-    std::string identity;
-    const auto add = [&identity](std::string_view part) {
-        identity += std::to_string(part.size());
-        identity += ':';
-        identity += part;
-    };
-    add(request.host);
-    add(std::to_string(request.port));
-    add(request.user);
+    std::vector<std::string> texts{request.host, std::to_string(request.port), request.user};
     if (request.key) {
         char* raw = nullptr;
         if (ssh_pki_export_pubkey_base64(request.key->key.get(), &raw) == SSH_OK && raw != nullptr) {
             const LibsshText publicKey(raw);
-            add(publicKey.get());
+            texts.emplace_back(publicKey.get());
         } else {
-            add("?" + ToUtf8(request.key->path));  // still one key per file
+            texts.push_back("?" + ToUtf8(request.key->path));  // still one key per file
         }
     }
-    for (const std::u16string& pin : request.hostKeyPins) add(ToUtf8(pin));
-    add("|");
-    for (const std::u16string& file : request.knownHostsFiles) add(ToUtf8(file));
-    // The password last, into room made for it: a string that grows leaves copies behind.
-    identity.reserve(identity.size() + 32 + request.password.get().size());
-    add("|");
-    add(request.password.get());
-    std::string key = crypto::ProcessKeyedHash(identity);
-    platform::SecureWipe(identity);
-    return key;
+    for (const std::u16string& pin : request.hostKeyPins) texts.push_back(ToUtf8(pin));
+    texts.emplace_back("|");
+    for (const std::u16string& file : request.knownHostsFiles) texts.push_back(ToUtf8(file));
+    texts.emplace_back("|");
+    std::vector<std::string_view> parts(texts.begin(), texts.end());
+    parts.emplace_back(request.password.get());  // the password itself, not a copy
+    return crypto::ProcessKeyedHash(parts);
 }
 
 class Session {

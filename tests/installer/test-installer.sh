@@ -17,24 +17,13 @@ here=$root/tests/installer
 work=$root/build/installer-test
 started=$(date +%s)
 
-readonly CLSID='{322638D6-66B5-47EF-A5A3-0C7C351EAC9B}'
-readonly LIBID='{73276987-F23D-4A48-8A49-8BFEB7B2B442}'
-readonly IID='{35EBB8F1-E6CE-4979-8421-D2E60058C7A7}'
-readonly PROGID='comTavrin.TavrinCom'
-readonly CLASSES='HKLM\Software\Classes'
+# CLSID, LIBID, IID, PROGID, CLASSES; pass, fail, finish
+. "$here/checks.sh"
 readonly UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\comTavrin'
 
-passed=0 failed=0
-pass() { passed=$((passed + 1)); echo "PASS: $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL: $1${2:+: $2}"; }
 check() {  # check NAME DETAIL CONDITION...: runs the condition
   local name=$1 detail=$2; shift 2
   if "$@"; then pass "$name"; else fail "$name" "$detail"; fi
-}
-finish() {
-  echo "installer test: $(($(date +%s) - started))s"
-  echo "$passed passed, $failed failed"
-  if [ "$failed" -eq 0 ]; then exit 0; else exit 1; fi
 }
 
 # --- What to test -----------------------------------------------------------------------------
@@ -48,7 +37,7 @@ if [ $# -eq 0 ]; then
   else
     tail -n 30 "$package_log"
     fail "scripts/package.sh makes the release" "see $package_log"
-    finish
+    finish "installer test"
   fi
 fi
 if [ -f "$header" ]; then
@@ -59,7 +48,7 @@ fi
 installer=${1:-build/release/comTavrin-setup-$version.exe}
 zipfile=${2:-build/release/comTavrin-$version.zip}
 check "the build's version is known ($header)" "no TAVRIN_VERSION_TEXT" test -n "$version"
-[ -f "$installer" ] || { fail "installer exists" "$installer"; finish; }
+[ -f "$installer" ] || { fail "installer exists" "$installer"; finish "installer test"; }
 installer=$(realpath "$installer")
 with_changelog=0
 [ -f CHANGELOG.md ] && with_changelog=1
@@ -252,7 +241,7 @@ echo "--- 64-bit prefix"
 t0=$(date +%s)
 if ! new_prefix win64 win64; then
   fail "fresh 64-bit prefix (wineboot -i)" "$WINEPREFIX"
-  finish
+  finish "installer test"
 fi
 pass "fresh 64-bit prefix ($(($(date +%s) - t0))s)"
 reg32='C:\windows\syswow64\reg.exe'
@@ -359,4 +348,4 @@ else
   fail "zip exists" "$zipfile"
 fi
 
-finish
+finish "installer test"

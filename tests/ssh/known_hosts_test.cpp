@@ -225,7 +225,7 @@ TEST_F(KnownHostsTest, DecidesByTheLinesThatNameTheHost) {
         }
         ++rowNumber;
         const ssh_key server = row.serverKey == 'C' ? keyC_.get() : keyA_.get();
-        const KnownHostsOutcome outcome = CheckKnownHostsFiles(paths, row.host, row.port, server);
+        const KnownHostsOutcome outcome = CheckKnownHostsFiles(ReadKnownHostsFiles(paths), row.host, row.port, server);
         EXPECT_EQ(outcome.result, row.result);
         EXPECT_EQ(outcome.line, row.line);
         EXPECT_EQ(outcome.file, row.file < 0 ? std::u16string() : paths[static_cast<std::size_t>(row.file)]);

@@ -13,18 +13,13 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$root/build/both-bitnesses
 started=$(date +%s)
 
-readonly CLSID='{322638D6-66B5-47EF-A5A3-0C7C351EAC9B}'
-readonly LIBID='{73276987-F23D-4A48-8A49-8BFEB7B2B442}'
-readonly IID='{35EBB8F1-E6CE-4979-8421-D2E60058C7A7}'
-readonly CLASSES='HKLM\Software\Classes'
+# CLSID, LIBID, IID, PROGID, CLASSES; pass, fail, finish
+. "$root/tests/installer/checks.sh"
 readonly script=$root/tests/installer/create_object.vbs
 readonly cscript32='C:\windows\syswow64\cscript.exe'
 readonly regsvr32_32='C:\windows\syswow64\regsvr32.exe'
 readonly reg32='C:\windows\syswow64\reg.exe'
 
-passed=0 failed=0
-pass() { passed=$((passed + 1)); echo "PASS: $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL: $1${2:+: $2}"; }
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64 WINEPREFIX=$work/prefix
 unset DISPLAY
@@ -74,7 +69,7 @@ registers() {  # registers BITS [/u]
 
 nothing_left() {  # nothing_left VIEW: none of our keys in that view
   local view=$1 key left=
-  for key in "$CLASSES\\CLSID\\$CLSID" "$CLASSES\\comTavrin.TavrinCom" "$CLASSES\\Interface\\$IID" \
+  for key in "$CLASSES\\CLSID\\$CLSID" "$CLASSES\\$PROGID" "$CLASSES\\Interface\\$IID" \
              "$CLASSES\\TypeLib\\$LIBID"; do
     if [ "$view" = 64 ]; then run reg query "$key" /reg:64; else run "$reg32" query "$key"; fi
     grep -qi 'unable to find' <<<"$out" || left="$left $key"
@@ -102,6 +97,4 @@ creates 32 no
 nothing_left 64
 nothing_left 32
 
-echo "both bitnesses: $(($(date +%s) - started))s"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "both bitnesses"
