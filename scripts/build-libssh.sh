@@ -8,7 +8,8 @@
 #              gcrypt code needs libgcrypt's KEM interface (1.11 or later), which Debian 12's
 #              MinGW libgcrypt (1.10) lacks.
 #
-# Sources: libssh from Debian testing (the newest 0.12.x), libgcrypt20 and libgpg-error from
+# Sources: libssh from Debian testing (the newest 0.12.x) with our patches from scripts/patches/
+# applied after Debian's, libgcrypt20 and libgpg-error from
 # Debian 13 (trixie), fetched with `apt-get source --download-only PACKAGE/SUITE`; apt checks
 # them against the signed Release files of the deb-src entries that scripts/setup.sh writes.
 #
@@ -94,8 +95,14 @@ else
 libgcrypt20 $gcrypt_version
 libgpg-error $gpgerror_version"
 fi
+# Our own patches, applied after Debian's (scripts/patches/libssh-*.patch, in name order); their
+# digest is part of what an install was built from.
+patches=("$root"/scripts/patches/libssh-*.patch)
+[ -e "${patches[0]}" ] || patches=()
+patch_digest=$( { [ "${#patches[@]}" -eq 0 ] || cat "${patches[@]}"; } | sha256sum | cut -c1-16)
 wanted="$wanted
-options $options_revision${read_size:+ read-size $read_size}"
+options $options_revision${read_size:+ read-size $read_size}
+patches $patch_digest"
 
 if [ -f "$prefix/lib/libssh.a" ] && [ -f "$prefix/include/libssh/libssh.h" ] &&
    [ "$(cat "$prefix/VERSION" 2>/dev/null)" = "$wanted" ]; then
@@ -110,6 +117,18 @@ mkdir -p "$work" "$prefix.tmp/include/libssh" "$prefix.tmp/lib"
 started=$SECONDS
 
 ssh_src=$(unpacked libssh "$libssh_suite" "$libssh_version")
+# The unpacked tree is shared by the targets: patch it once, and unpack it again when the set of
+# patches has changed since.
+if [ "$(cat "$ssh_src/.tavrin-patches" 2>/dev/null)" != "$patch_digest" ]; then
+  if [ -f "$ssh_src/.tavrin-patches" ]; then
+    rm -rf "$ssh_src"
+    ssh_src=$(unpacked libssh "$libssh_suite" "$libssh_version")
+  fi
+  for p in "${patches[@]}"; do
+    logged "$work/patches.log" patch -p1 -N -d "$ssh_src" -i "$p"
+  done
+  echo "$patch_digest" >"$ssh_src/.tavrin-patches"
+fi
 grep -q "project(libssh VERSION ${libssh_version%%-*}" "$ssh_src/CMakeLists.txt" ||
   fail "unexpected source tree in $ssh_src"
 if [ -n "$read_size" ] && ! grep -q '^#ifndef MAX_BUF_SIZE' "$ssh_src/include/libssh/priv.h"; then

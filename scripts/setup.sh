@@ -12,8 +12,9 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libwine-dev wine wine64 wine32:i386 fonts-wine
   xvfb xauth imagemagick x11-utils
-  dpkg-dev autoconf procps psmisc
+  dpkg-dev autoconf patch procps psmisc
   nsis zip unzip
+  python3-paramiko strace iptables
 )
 
 need_update=0
