@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -58,6 +59,18 @@ std::string Expand(std::string_view input, const Fixed& fixed) {
     return out;
 }
 
+// Line `number` (1-based) of the content without its leading blanks (and the BOM on line 1).
+std::string_view LineText(std::string_view content, std::size_t number) {
+    for (std::size_t i = 1; i < number; ++i) {
+        const std::size_t end = content.find('\n');
+        content = end == std::string_view::npos ? std::string_view{} : content.substr(end + 1);
+    }
+    std::string_view line = content.substr(0, content.find('\n'));
+    if (number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    return line;
+}
+
 void Check(const KnownHostsOutcome& outcome, const std::u16string& fileName, const std::string& content) {
     const std::size_t lines = static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
     switch (outcome.result) {
@@ -68,7 +81,20 @@ void Check(const KnownHostsOutcome& outcome, const std::u16string& fileName, con
         case Result::Damaged:
             if (outcome.detail.empty()) std::abort();
             break;
-        default: break;
+        case Result::CertificateAuthorityOnly: {
+            // Decided by a CA line, whose marker field is followed by the host field.
+            if (outcome.line == 0 || outcome.line > lines || !outcome.detail.empty()) std::abort();
+            constexpr std::string_view kMarker = "@cert-authority";
+            const std::string_view line = LineText(content, outcome.line);
+            if (line.substr(0, kMarker.size()) != kMarker || line.size() == kMarker.size() ||
+                (line[kMarker.size()] != ' ' && line[kMarker.size()] != '\t')) {
+                std::abort();
+            }
+            break;
+        }
+        case Result::Matches:
+        case Result::Changed:
+        case Result::Revoked: break;
     }
     if (outcome.file != fileName || outcome.line == 0 || outcome.line > lines) std::abort();
 }

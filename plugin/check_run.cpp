@@ -183,7 +183,9 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
         break;
     }
 
-    if (!outcome.errorText.empty()) return {false, outcome.errorText};
+    if (!outcome.errorText.empty()) {
+        return {false, outcome.startFailed ? FailureText(outcome.errorText) : outcome.errorText};
+    }
     modTavrin::DebugTrace(ReceivedTrace(outcome.collectedOutput));
     Verdict verdict = JudgeOutput(outcome.collectedOutput, comparisonOperator, comparisonValue, returnDataMode);
     modTavrin::ReleaseOutput(outcome);

@@ -51,6 +51,9 @@ inline constexpr std::int16_t kErrorOutputLimit = 8;    // the command printed t
 inline constexpr std::int16_t kErrorUnsupported = 9;    // SSH protocol 1
 inline constexpr std::int16_t kErrorInternal = 10;
 inline constexpr std::int16_t kErrorConnectionLost = 11;  // the connection ended before the command did
+// The key file could not be opened (its pass phrase is derived inside the run's bound): the check
+// could not start, as when the key object refuses the file.
+inline constexpr std::int16_t kErrorKeyFile = 12;
 
 class SshObject {
 public:

@@ -7,17 +7,25 @@
 #include "ssh/libssh_handles.h"
 #include "ssh/library.h"
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace tavrin::ssh {
 
+struct PendingKey;
+
 struct LoadedKey {
     LibraryUse library;  // declared first: libssh outlives the key
-    KeyPtr key;
+    KeyPtr key;          // null while the key is still to be opened (see `pending`)
     std::u16string path;
-    std::string typeName;  // "ssh-ed25519", "ssh-rsa", "ecdsa-sha2-nistp256", ...
+    std::string typeName;  // "ssh-ed25519", "ssh-rsa", "ecdsa-sha2-nistp256", ...; may be empty
+                           // while the key is still to be opened
+    // Set for a key whose pass phrase has yet to be derived: that work is done by
+    // OpenPendingKey, inside the bound of the check that uses the key.
+    std::shared_ptr<const PendingKey> pending;
 };
 
 // Loads a private key file: OpenSSH format, PEM, or PuTTY's key file (versions 2 and 3), as
@@ -25,9 +33,25 @@ struct LoadedKey {
 // reaches the system through wide-character APIs and libssh is given the file's contents. Throws
 // tavrin::AutomationError with a description that names the file when it is missing,
 // unreadable, not a private key, damaged, a DSA key, protected by a pass phrase that was not
-// given, or when the pass phrase is wrong.
+// given, or asks for more key derivation work than any real key file (keyfile::kMost...).
+//
+// A key protected by a pass phrase is found again while something holds it (a kept connection);
+// otherwise its file is checked here and the key is returned still to be opened (`pending`): the
+// derivation of its pass phrase, which may take seconds, and the check of the pass phrase are
+// left to OpenPendingKey.
 std::shared_ptr<const LoadedKey> LoadPrivateKeyFile(const std::u16string& path,
                                                     const std::optional<std::u16string>& passPhrase);
+
+// Opens a key that LoadPrivateKeyFile left to be opened. The work runs on a thread of its own
+// (one per file and pass phrase at a time: a check that comes while an earlier one's work still
+// runs waits for that work), and this call waits for it only until `deadline` or until `cancel`
+// is raised: then it returns null and the work ends by itself, its result wiped. Throws
+// tavrin::AutomationError naming the file when the key does not open (a wrong pass phrase, a
+// damaged file), or when no thread could be started. A key that is not pending is returned as
+// it is.
+std::shared_ptr<const LoadedKey> OpenPendingKey(const std::shared_ptr<const LoadedKey>& key,
+                                                std::chrono::steady_clock::time_point deadline,
+                                                const std::atomic<bool>& cancel);
 
 // What a key file is, told without the network.
 struct KeyFileDescription {

@@ -23,13 +23,14 @@ constexpr std::size_t kLargestFile = 4 * 1024 * 1024;
 int Rank(Result result) {
     switch (result) {
         case Result::NotRecorded: return 0;
-        case Result::Matches: return 1;
-        case Result::Changed: return 2;
-        case Result::Damaged: return 3;
-        case Result::Unreadable: return 4;
-        case Result::Revoked: return 5;
+        case Result::CertificateAuthorityOnly: return 1;
+        case Result::Matches: return 2;
+        case Result::Changed: return 3;
+        case Result::Damaged: return 4;
+        case Result::Unreadable: return 5;
+        case Result::Revoked: return 6;
     }
-    return 5;
+    return 6;
 }
 
 void Keep(KnownHostsOutcome& decided, KnownHostsOutcome candidate) {
@@ -207,6 +208,7 @@ KnownHostsOutcome ReadFileText(std::string_view content, const std::u16string& f
     KnownHostsOutcome decided;
     KnownHostsOutcome changed;
     KnownHostsOutcome matched;
+    KnownHostsOutcome certificateAuthority;
     std::size_t lineNumber = 0;
     while (!content.empty()) {
         ++lineNumber;
@@ -247,8 +249,14 @@ KnownHostsOutcome ReadFileText(std::string_view content, const std::u16string& f
             Keep(decided, LineOutcome(Result::Damaged, fileName, lineNumber, lineKey.problem));
             continue;
         }
-        // A certification authority vouches for certificates, never for a plain host key.
-        if (marker == "@cert-authority") continue;
+        // A certification authority vouches for certificates, never for a plain host key, and
+        // this client asks for none: a host that only such lines name cannot be verified.
+        if (marker == "@cert-authority") {
+            if (certificateAuthority.result == Result::NotRecorded) {
+                certificateAuthority = LineOutcome(Result::CertificateAuthorityOnly, fileName, lineNumber);
+            }
+            continue;
+        }
         const bool same = ssh_key_cmp(lineKey.key.get(), serverKey, SSH_KEY_CMP_PUBLIC) == 0;
         if (revoked) {
             if (same) Keep(decided, LineOutcome(Result::Revoked, fileName, lineNumber));
@@ -258,8 +266,10 @@ KnownHostsOutcome ReadFileText(std::string_view content, const std::u16string& f
             changed = LineOutcome(Result::Changed, fileName, lineNumber);
         }
     }
-    // Another key for the host counts only when no line holds this one.
+    // Another key for the host counts only when no line holds this one; a plain line for the
+    // host outranks its CA lines.
     Keep(decided, matched.result != Result::NotRecorded ? std::move(matched) : std::move(changed));
+    Keep(decided, std::move(certificateAuthority));
     return decided;
 }
 
@@ -310,9 +320,16 @@ std::vector<std::u16string> DefaultKnownHostsFiles() {
     };
     std::vector<std::u16string> files;
     const std::u16string home = platform::UserHomeFolder();
-    if (!home.empty()) files.push_back(inFolder(inFolder(home, u".ssh"), u"known_hosts"));
+    if (!home.empty()) {
+        const std::u16string account = inFolder(home, u".ssh");
+        files.push_back(inFolder(account, u"known_hosts"));
+        files.push_back(inFolder(account, u"known_hosts2"));
+    }
     const std::u16string machine = platform::MachineSshFolder();
-    if (!machine.empty()) files.push_back(inFolder(machine, u"ssh_known_hosts"));
+    if (!machine.empty()) {
+        files.push_back(inFolder(machine, u"ssh_known_hosts"));
+        files.push_back(inFolder(machine, u"ssh_known_hosts2"));
+    }
     return files;
 }
 

@@ -5,8 +5,10 @@
 //
 // Understood: plain names and patterns ("*", "?", "!" negation, comma lists), "[host]:port"
 // for ports other than 22, hashed names ("|1|salt|hash", HMAC-SHA1), several keys per host,
-// "@revoked" (that key is refused for the hosts the line names) and "@cert-authority" (never
-// a match for a plain host key).
+// "@revoked" (that key is refused for the hosts the line names) and "@cert-authority". This
+// client never asks for host certificates, so a certificate authority can vouch for nothing
+// here: a CA line never matches a plain host key, and a host that only CA lines cover is
+// refused rather than taken as recorded nowhere (whoever wrote the line wants the host verified).
 
 #include "platform/files.h"
 #include "ssh/libssh_handles.h"
@@ -21,6 +23,8 @@ namespace tavrin::ssh {
 struct KnownHostsOutcome {
     enum class Result {
         NotRecorded,  // no file names the host (or no file exists): accepted, nothing written
+        CertificateAuthorityOnly,  // only @cert-authority lines name the host: refused, since no
+                                   // host certificate is ever verified; names the first such line
         Matches,      // a line names the host with this key, and nothing refuses it
         Changed,      // lines name the host, none with this key
         Revoked,      // an @revoked line holds this key for the host
@@ -35,11 +39,13 @@ struct KnownHostsOutcome {
 
 // One file's text. `port` 22 looks the host up by its plain name (and by "[host]:22"), any other
 // by "[host]:port"; names compare without regard to ASCII case, and a hashed name is the HMAC of
-// the lower-case name. Of the lines that name the host, the strongest outcome decides, in this
-// order: Revoked, Damaged, Changed (no line holds this key), Matches; the first line of that kind
-// is named. A line that clearly names other hosts is skipped even when the rest of it is damaged;
-// one whose host field cannot be evaluated (a malformed hashed name) may name the host and is
-// Damaged. A UTF-8 BOM and CRLF line ends are accepted.
+// the lower-case name; @cert-authority lines name hosts by the same rules. Of the lines that name
+// the host, the strongest outcome decides, in this order: Revoked, Damaged, Changed (no plain line
+// holds this key), Matches, CertificateAuthorityOnly (no plain line names the host, a CA line
+// does); the first line of that kind is named. A line that clearly names other hosts is skipped
+// even when the rest of it is damaged; one whose host field cannot be evaluated (a malformed
+// hashed name) may name the host and is Damaged, and so is a CA line for the host whose key
+// cannot be read. A UTF-8 BOM and CRLF line ends are accepted.
 KnownHostsOutcome CheckKnownHostsText(std::string_view content, const std::u16string& fileName,
                                       std::string_view host, int port, ssh_key serverKey);
 
@@ -54,8 +60,9 @@ KnownHostsSnapshot ReadKnownHostsFiles(const std::vector<std::u16string>& files)
 
 // The files in order; a missing file is skipped, and one that exists but cannot be read (a
 // folder, access denied, more than a few MiB) is Unreadable. The strongest outcome of all files
-// decides, in the order Revoked, Unreadable, Damaged, Changed, Matches, NotRecorded: a changed
-// key in one file refuses even when another file holds this key.
+// decides, in the order Revoked, Unreadable, Damaged, Changed, Matches, CertificateAuthorityOnly,
+// NotRecorded, the first file of that kind named: a changed key in one file refuses even when
+// another file holds this key, and a plain line in any file decides over a CA line in another.
 KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::string_view host, int port,
                                        ssh_key serverKey);
 
@@ -65,8 +72,10 @@ KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::str
 // that was recorded.
 std::vector<std::string> RecordedKeyTypes(const KnownHostsSnapshot& files, std::string_view host, int port);
 
-// The account's ~/.ssh/known_hosts (Windows: the profile's .ssh\known_hosts) and the machine's
-// ssh_known_hosts (Windows: %ProgramData%\ssh\ssh_known_hosts, elsewhere /etc/ssh).
+// The files OpenSSH reads by default, in this order: the account's known_hosts and known_hosts2
+// (~/.ssh; Windows: the profile's .ssh folder), then the machine's ssh_known_hosts and
+// ssh_known_hosts2 (/etc/ssh; Windows: %ProgramData%\ssh). A folder that is not known (no
+// home folder) gives no files.
 std::vector<std::u16string> DefaultKnownHostsFiles();
 
 }  // namespace tavrin::ssh

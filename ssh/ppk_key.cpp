@@ -23,9 +23,6 @@ constexpr std::string_view kOpenSshMagic{"openssh-key-v1\0", 15};
 constexpr std::size_t kAesBlock = 16;
 // More lines than any key of a supported type needs (an RSA key of 16384 bits takes about 60).
 constexpr std::uint32_t kMostLines = 1024;
-// Argon2 costs a PuTTY key file may ask for; more is taken as a damaged or hostile file.
-constexpr std::uint32_t kMostArgon2MemoryKiB = 1024 * 1024;
-constexpr std::uint32_t kMostArgon2Passes = 1000;
 constexpr std::uint32_t kMostArgon2Lanes = 64;
 
 [[noreturn]] void Fail(Kind kind, const std::string& detail) { throw KeyFileProblem(kind, detail); }
@@ -375,7 +372,14 @@ std::optional<OpenSshFacts> InspectOpenSshKey(std::string_view text) {
         keys < 1 || !reader.String(publicBlob)) {
         return std::nullopt;
     }
-    return OpenSshFacts{std::string(cipher), std::string(publicBlob)};
+    OpenSshFacts facts{std::string(cipher), std::string(publicBlob), std::string(kdf), 0};
+    if (kdf == "bcrypt") {
+        // Its options: the salt, then the rounds.
+        WireReader options(kdfOptions);
+        std::string_view salt;
+        if (!options.String(salt) || !options.Uint32(facts.bcryptRounds)) return std::nullopt;
+    }
+    return facts;
 }
 
 bool LooksLikePpk(std::string_view text) {
@@ -416,8 +420,19 @@ PpkFile ParsePpk(std::string_view text) {
             file.argon2Memory < 8 * file.argon2Parallelism) {
             Fail(Kind::Damaged, "its Argon2 parameters are out of range");
         }
-        if (file.argon2Memory > kMostArgon2MemoryKiB || file.argon2Passes > kMostArgon2Passes) {
-            Fail(Kind::Unsupported, "Argon2 costs above 1 GiB of memory or 1000 passes");
+        if (file.argon2Memory > kMostArgon2MemoryKiB) {
+            Fail(Kind::Unsupported, "Argon2 with " + std::to_string(file.argon2Memory) + " KiB of memory (at most " +
+                                        std::to_string(kMostArgon2MemoryKiB) + " KiB are taken)");
+        }
+        if (file.argon2Passes > kMostArgon2Passes) {
+            Fail(Kind::Unsupported, "Argon2 with " + std::to_string(file.argon2Passes) + " passes (at most " +
+                                        std::to_string(kMostArgon2Passes) + " are taken)");
+        }
+        if (std::uint64_t{file.argon2Memory} * file.argon2Passes > kMostArgon2Work) {
+            Fail(Kind::Unsupported, "Argon2 with " + std::to_string(file.argon2Passes) + " passes over " +
+                                        std::to_string(file.argon2Memory) + " KiB (at most " +
+                                        std::to_string(kMostArgon2Work / (1024 * 1024)) +
+                                        " GiB of memory passes in all are taken)");
         }
     }
     file.privateBlob = lines.TakeBlock("Private-Lines");

@@ -52,10 +52,13 @@ struct PublicKeyFacts {
 std::optional<PublicKeyFacts> InspectPublicBlob(std::string_view blob);
 
 // The clear parts of an OpenSSH private key text ("openssh-key-v1"): its cipher ("none" when
-// not encrypted) and its public key blob. Nothing when the text is not such a key.
+// not encrypted), its public key blob, and its key derivation ("none" or "bcrypt", with the
+// rounds it asks for). Nothing when the text is not such a key.
 struct OpenSshFacts {
     std::string cipher;
     std::string publicBlob;
+    std::string kdf;
+    std::uint32_t bcryptRounds = 0;
 };
 std::optional<OpenSshFacts> InspectOpenSshKey(std::string_view text);
 
@@ -76,6 +79,18 @@ struct PpkFile {
 
     bool Encrypted() const { return encryption != "none"; }
 };
+
+// The most work a key file's pass phrase derivation may ask for; a file that asks for more is
+// refused before any of it is done, as no real tool writes such a file and the work would hold
+// the check for minutes or hours. bcrypt (OpenSSH keys): ssh-keygen uses 16 rounds unless told
+// otherwise (a tenth of a second), 1000 rounds take about 7 s, and the limit, 4096 rounds, about
+// half a minute. Argon2 (PuTTY keys): PuTTYgen uses 8 MiB and passes for about a tenth of a
+// second; the limits are 256 MiB, 1000 passes, and 8 GiB of memory passes in all (memory times
+// passes).
+inline constexpr std::uint32_t kMostBcryptRounds = 4096;
+inline constexpr std::uint32_t kMostArgon2MemoryKiB = 256 * 1024;
+inline constexpr std::uint32_t kMostArgon2Passes = 1000;
+inline constexpr std::uint64_t kMostArgon2Work = 8ull * 1024 * 1024;  // KiB times passes
 
 // Whether the text begins like a PuTTY key file (after an optional byte-order mark).
 bool LooksLikePpk(std::string_view text);

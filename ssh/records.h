@@ -30,6 +30,8 @@ struct RunOutcome {
     // A piece of output could not be held (an allocation failed): what was collected has a
     // hole and was given back; the run ends DOWN.
     bool outputLost = false;
+    // The run could not start: its error text is a failure of the check run's own ("ERR: ...").
+    bool startFailed = false;
 };
 
 // Gives the collected output's memory back (clear alone keeps the capacity on the thread).

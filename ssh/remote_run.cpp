@@ -110,6 +110,7 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
     // 14.
     outcome.completionFlag = 0;
     outcome.errorText.clear();
+    outcome.startFailed = false;
     // 15. to 17. Only the connect call's failure is caught.
     try {
         Ssh->Connect();
@@ -120,7 +121,12 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
 }
 
 void RemoteCommandRun::Connected(std::int16_t ErrorCode, const std::u16string& ErrorText) {
-    if (ErrorCode != 0) modTavrin::Outcome().errorText = ErrorText;
+    if (ErrorCode == 0) return;
+    modTavrin::RunOutcome& outcome = modTavrin::Outcome();
+    outcome.errorText = ErrorText;
+    // A key file that does not open fails the check before any connection, however late the
+    // component found out.
+    outcome.startFailed = ErrorCode == kErrorKeyFile;
 }
 
 void RemoteCommandRun::CryptoInformation(const std::u16string& protocol, const std::u16string& RemoteName,

@@ -28,9 +28,11 @@ constexpr milliseconds kSlice(50);
 // How long the teardown waits for a command that was told to stop, and for sends to leave.
 constexpr milliseconds kStopWait(300);
 constexpr int kFlushMs = 100;
-// How long a kept link has to open a channel before it is taken for dead and replaced (at
-// most: the check's own deadline comes first).
-constexpr milliseconds kKeptLinkAnswer(3000);
+// How long a kept link has to open a channel before it is taken for dead and replaced, and the
+// largest share of the time left that it may take: a link that a NAT dropped while it was idle
+// costs a check at most this moment, and the fresh login keeps the rest.
+constexpr milliseconds kKeptLinkAnswer(1000);
+constexpr int kKeptLinkShareDivisor = 4;
 // Largest piece read at once from libssh's buffer.
 constexpr std::size_t kReadPiece = 64 * 1024;
 
@@ -191,9 +193,11 @@ private:
         }
     }
 
+    void OpenKey();
     bool RunOnKeptLink();
     void LookUpAndConnect();
     void OpenSession();
+    void HandOverSocket(int firstConnect);
     void Handshake();
     // The known_hosts files, read once per connection on first use.
     const KnownHostsSnapshot& KnownHosts() {
@@ -212,10 +216,21 @@ private:
     void ReadOutput();
     bool DrainHeldBack();
     void Feed(const char* data, std::size_t length, bool isStderr);
+    void ThrowIfCallbackFailed() const;
+    // Why the run cannot go on after libssh gave up the session or the channel ended early.
+    [[noreturn]] void RunBrokeOff() const;
+    [[noreturn]] void ConnectionLostOrUnreadable() const;
     [[noreturn]] void WaitFailed() const;
 
+    // libssh's C code calls these: nothing may be thrown through it. A failure is recorded and
+    // the read loop ends the run with it.
     static int OnChannelData(ssh_session, ssh_channel, void* data, std::uint32_t length, int isStderr,
-                             void* user);
+                             void* user) noexcept;
+    static void OnChannelEof(ssh_session, ssh_channel, void* user) noexcept;
+    static void OnChannelClose(ssh_session, ssh_channel, void* user) noexcept;
+    static void OnExitStatus(ssh_session, ssh_channel, int status, void* user) noexcept;
+    static void OnExitSignal(ssh_session, ssh_channel, const char* signal, int core, const char* message,
+                             const char* language, void* user) noexcept;
 
     SessionRequest& request_;
     SessionSink& sink_;
@@ -242,6 +257,15 @@ private:
     std::uint64_t outputBytes_ = 0;
     bool outputLimitHit_ = false;
     bool discardOutput_ = false;
+
+    // What the server said of the channel, as its messages arrived.
+    bool eofSeen_ = false;
+    bool closeSeen_ = false;
+    std::optional<int> exitStatus_;
+    std::optional<std::string> exitSignal_;
+    bool coreDumped_ = false;
+    // A failure inside a callback, for the read loop: its description.
+    std::optional<std::u16string> callbackFailure_;
 };
 
 [[noreturn]] void Session::WaitFailed() const {
@@ -250,6 +274,7 @@ private:
 }
 
 void Session::Run() {
+    OpenKey();
     if (request_.reuse.count() > 0) {
         poolKey_ = PoolKey(request_);
         if (RunOnKeptLink()) return;
@@ -266,16 +291,33 @@ void Session::Run() {
     ReadOutput();
 }
 
+// A key whose pass phrase is still to be derived is opened first, within the run's deadline and
+// cancel: a key file that asks for seconds of work cannot hold the check past its time-out.
+void Session::OpenKey() {
+    if (!request_.key || !request_.key->pending) return;
+    phase_ = u"while opening the key file '" + request_.key->path + u"'";
+    std::shared_ptr<const LoadedKey> opened;
+    try {
+        opened = OpenPendingKey(request_.key, deadline_, cancel_);
+    } catch (const AutomationError& e) {
+        throw Failure{kErrorKeyFile, e.description()};
+    }
+    if (!opened) WaitFailed();
+    request_.key = std::move(opened);
+}
+
 // A kept link that died while idle (a server restart, an idle close on the way) is noticed when
 // it does not open a channel in good time, and replaced by a fresh login; the command has not
-// been sent then. Returns false when no kept link served.
+// been sent then. One kept link at most is tried: when it is dead, the others kept beside it
+// most likely are too, and the reaper's probe finds them. Returns false when no kept link
+// served.
 bool Session::RunOnKeptLink() {
-    while (std::unique_ptr<Link> kept = SessionPool::Instance().Take(poolKey_)) {
+    if (std::unique_ptr<Link> kept = SessionPool::Instance().Take(poolKey_)) {
         link_ = std::move(kept);
-        // At most half of the time left, so that a fresh login still has the other half.
         const Clock::time_point now = Clock::now();
         const Clock::time_point chance =
-            now + std::min<Clock::duration>(kKeptLinkAnswer, std::max<Clock::duration>(deadline_ - now, {}) / 2);
+            now + std::min<Clock::duration>(kKeptLinkAnswer,
+                                            std::max<Clock::duration>(deadline_ - now, {}) / kKeptLinkShareDivisor);
         bool open = false;
         try {
             phase_ = u"while opening a channel on a kept connection";
@@ -293,7 +335,7 @@ bool Session::RunOnKeptLink() {
         if (!open) {
             channel_.reset();
             link_.reset();
-            continue;
+            return false;
         }
         // The events of a login, as the kept link's login gave them; the host key is checked
         // again against today's files and pins.
@@ -403,12 +445,43 @@ void Session::OpenSession() {
     ssh_set_blocking(S(), 0);
 }
 
+// The socket has one owner at every moment. Until libssh has taken it (the first ssh_connect
+// call stores it in the session's socket) it is ours. From then on it is libssh's alone: libssh
+// would leave a socket handed to it open at ssh_disconnect but close it in ssh_free or on a
+// write error, so it is told that the socket is its own, and every end (a disconnect, a dead
+// connection freed, a failed write) closes it exactly once, inside libssh.
+void Session::HandOverSocket(int firstConnect) {
+    const socket_t handed = static_cast<socket_t>(link_->socket.Get());
+    const socket_t held = ssh_get_fd(S());
+    if (held == handed) {
+        // Clearing the option makes libssh the socket's owner; the call reports the empty value
+        // as an error, which would hide the reason of a connect that failed at once.
+        const std::u16string reason = firstConnect == SSH_ERROR ? LibsshError() : std::u16string();
+        ssh_options_set(S(), SSH_OPTIONS_FD, nullptr);
+        link_->socket.Release();
+        if (firstConnect == SSH_ERROR) {
+            CheckCancelAndDeadline();
+            throw Failure{kErrorProtocol, u"The SSH connection to " + where_ + u" failed: " + reason};
+        }
+        return;
+    }
+    // libssh does not hold it. Either it never took it (options it could not apply: then it is
+    // still ours), or it took it and has closed it already (the peer reset the connection during
+    // that first call). Only libssh's own text tells the two apart; when in doubt the socket is
+    // given up rather than closed a second time, which could close another thread's handle.
+    const std::string_view text = ssh_get_error(S()) != nullptr ? ssh_get_error(S()) : "";
+    const bool neverTaken = text == "Couldn't apply options" || text == "Failed to process system configuration files";
+    if (!neverTaken) link_->socket.Release();
+}
+
 void Session::Handshake() {
     phase_ = u"while waiting for the server's SSH banner and key exchange";
-    // From its first ssh_connect call on, libssh holds the socket (and closes it itself when the
-    // connection fails).
-    link_->socketHandedOver = handSocket_;
-    const int rc = Drive([this] { return ssh_connect(S()); }, SSH_AGAIN);
+    int first = SSH_AGAIN;
+    if (handSocket_) {
+        first = ssh_connect(S());
+        HandOverSocket(first);
+    }
+    const int rc = first == SSH_AGAIN ? Drive([this] { return ssh_connect(S()); }, SSH_AGAIN) : first;
     if (rc != SSH_OK) {
         CheckCancelAndDeadline();
         throw Failure{kErrorProtocol, u"The SSH connection to " + where_ + u" failed: " + LibsshError()};
@@ -478,6 +551,11 @@ void Session::CheckHostKey() {
             case KnownHostsOutcome::Result::Damaged:
                 refusal = u"The host key of " + host + u" (" + fingerprint + u") could not be checked: " + line +
                           u" cannot be read (" + known.detail + u")" + refused;
+                break;
+            case KnownHostsOutcome::Result::CertificateAuthorityOnly:
+                refusal = u"The host key of " + host + u" (" + fingerprint + u") cannot be verified: " + line +
+                          u" names a certificate authority for it, and this client does not verify host "
+                          u"certificates; pin the key (HFP) or record it in known_hosts" + refused;
                 break;
             case KnownHostsOutcome::Result::Unreadable:
                 refusal = u"The host key of " + host + u" (" + fingerprint + u") could not be checked: " +
@@ -584,10 +662,14 @@ void Session::OpenChannel() {
 void Session::StartCommand() {
     phase_ = u"while starting the command";
     // Output arrives through the callback, standard output and standard error in the order of
-    // their packets.
+    // their packets; the server's end of file, its close and how the command ended are noted.
     std::memset(&channelCallbacks_, 0, sizeof channelCallbacks_);
     channelCallbacks_.userdata = this;
     channelCallbacks_.channel_data_function = &Session::OnChannelData;
+    channelCallbacks_.channel_eof_function = &Session::OnChannelEof;
+    channelCallbacks_.channel_close_function = &Session::OnChannelClose;
+    channelCallbacks_.channel_exit_status_function = &Session::OnExitStatus;
+    channelCallbacks_.channel_exit_signal_function = &Session::OnExitSignal;
     ssh_callbacks_init(&channelCallbacks_);
     if (ssh_set_channel_callbacks(channel_.get(), &channelCallbacks_) != SSH_OK) {
         throw Failure{kErrorInternal, u"The SSH channel could not be set up: " + LibsshError()};
@@ -600,13 +682,56 @@ void Session::StartCommand() {
     commandRunning_ = true;
 }
 
-int Session::OnChannelData(ssh_session, ssh_channel, void* data, std::uint32_t length, int isStderr, void* user) {
+int Session::OnChannelData(ssh_session, ssh_channel, void* data, std::uint32_t length, int isStderr,
+                           void* user) noexcept {
     auto* self = static_cast<Session*>(user);
     if (self->discardOutput_ || self->outputLimitHit_) return static_cast<int>(length);
-    // A full buffer leaves the data with libssh; its window then holds the server back.
-    if (!self->sink_.HasRoom()) return 0;
-    self->Feed(static_cast<const char*>(data), length, isStderr != 0);
-    return static_cast<int>(length);
+    // After a failure the data stays with libssh: nothing more is taken.
+    if (self->callbackFailure_) return 0;
+    try {
+        // A full buffer leaves the data with libssh; its window then holds the server back.
+        if (!self->sink_.HasRoom()) return 0;
+        self->Feed(static_cast<const char*>(data), length, isStderr != 0);
+        return static_cast<int>(length);
+    } catch (const std::bad_alloc&) {
+        self->callbackFailure_.emplace(u"the output could not be held in memory");
+    } catch (const AutomationError& e) {
+        self->callbackFailure_.emplace(e.description());
+    } catch (...) {
+        self->callbackFailure_.emplace(u"the output could not be taken");
+    }
+    // Nothing of this piece was taken: the read loop ends the run before anything is judged.
+    return 0;
+}
+
+void Session::OnChannelEof(ssh_session, ssh_channel, void* user) noexcept {
+    static_cast<Session*>(user)->eofSeen_ = true;
+}
+
+void Session::OnChannelClose(ssh_session, ssh_channel, void* user) noexcept {
+    static_cast<Session*>(user)->closeSeen_ = true;
+}
+
+void Session::OnExitStatus(ssh_session, ssh_channel, int status, void* user) noexcept {
+    static_cast<Session*>(user)->exitStatus_ = status;
+}
+
+void Session::OnExitSignal(ssh_session, ssh_channel, const char* signal, int core, const char*, const char*,
+                           void* user) noexcept {
+    auto* self = static_cast<Session*>(user);
+    self->coreDumped_ = core != 0;
+    try {
+        self->exitSignal_.emplace(signal != nullptr && *signal != '\0' ? signal : "(unnamed)");
+    } catch (...) {
+        // Even without its name the command did not end by itself.
+        self->callbackFailure_.emplace(u"the command was ended by a signal");
+    }
+}
+
+void Session::ThrowIfCallbackFailed() const {
+    if (callbackFailure_) {
+        throw Failure{kErrorInternal, u"The output of the command could not be collected: " + *callbackFailure_};
+    }
 }
 
 void Session::Feed(const char* data, std::size_t length, bool isStderr) {
@@ -639,10 +764,16 @@ bool Session::DrainHeldBack() {
     return any;
 }
 
+// The run ends normally only when the command has ended by itself and all of its output has
+// arrived: the server's end of file, everything sent before it taken, and then the command's
+// exit status (or the channel's close, from a server that sends no status). A command ended by
+// a signal, a channel closed without an end of file, a connection that broke off, and data that
+// libssh could not read all end the run DOWN: what has arrived is not the whole output.
 void Session::ReadOutput() {
     phase_ = u"while waiting for the command to finish";
     ssh_channel channel = channel_.get();
     for (;;) {
+        ThrowIfCallbackFailed();
         if (outputLimitHit_) {
             throw Failure{kErrorOutputLimit, u"The command printed more than 64 MiB; the run was stopped after the "
                                              u"first 64 MiB"};
@@ -653,19 +784,39 @@ void Session::ReadOutput() {
             continue;
         }
         if (DrainHeldBack()) continue;
-        // Only the server's end of file (or its close, which implies it) ends the output;
-        // everything that was sent before it has been taken by now.
-        if (ssh_channel_is_eof(channel) != 0) break;
-        // A channel that is closed without the server's word, or a connection that broke off:
-        // what has arrived is not the whole output.
-        if (ssh_channel_is_closed(channel) != 0 || ssh_is_connected(S()) == 0) ConnectionLost();
+        ThrowIfCallbackFailed();
+        // libssh counts a close as an end of file; only the server's own EOF message is one.
+        const bool drained = ssh_channel_is_eof(channel) != 0;
+        if (drained && (exitSignal_ || (closeSeen_ && !eofSeen_))) RunBrokeOff();
+        if (drained && eofSeen_ && (exitStatus_ || closeSeen_)) break;
+        if (ssh_channel_is_closed(channel) != 0 || ssh_is_connected(S()) == 0) ConnectionLostOrUnreadable();
         AcknowledgeQuickly();
-        // Handles packets for one slice; the data goes through OnChannelData.
-        if (ssh_channel_poll_timeout(channel, SliceMs(), 0) == SSH_ERROR) {
-            // What libssh still holds is taken on the next turn; then the end of file decides.
+        // Handles packets for one slice; the data goes through OnChannelData. After the end of
+        // file libssh's channel poll returns at once without reading: the exit status and the
+        // close that follow it are taken by asking for the exit state, between waits on the
+        // socket.
+        int rc = SSH_OK;
+        if (!drained) {
+            rc = ssh_channel_poll_timeout(channel, SliceMs(), 0);
+        } else {
+            rc = ssh_channel_get_exit_state(channel, nullptr, nullptr, nullptr);
+            const socket_t fd = ssh_get_fd(S());
+            const bool decided = exitStatus_ || exitSignal_ || closeSeen_;
+            if (rc != SSH_ERROR && !decided) {
+                if (fd != SSH_INVALID_SOCKET) {
+                    net::WaitSocket(static_cast<net::NativeSocket>(fd), false, SliceMs());
+                } else {
+                    std::this_thread::sleep_for(milliseconds(SliceMs()));
+                }
+            }
+        }
+        if (rc == SSH_ERROR) {
+            // What libssh still holds is taken first; then the messages that came decide.
             if (DrainHeldBack()) continue;
-            if (ssh_channel_is_eof(channel) != 0) break;
-            ConnectionLost();
+            ThrowIfCallbackFailed();
+            if (ssh_channel_is_eof(channel) != 0 && (exitSignal_ || (closeSeen_ && !eofSeen_))) RunBrokeOff();
+            if (ssh_channel_is_eof(channel) != 0 && eofSeen_ && (exitStatus_ || closeSeen_)) break;
+            ConnectionLostOrUnreadable();
         }
     }
     std::u16string rest;
@@ -682,6 +833,47 @@ void Session::ConnectionLost() const {
     throw Failure{kErrorConnectionLost, u"The connection to " + where_ + u" was lost after " +
                                       Number(static_cast<long long>(outputBytes_)) + u" bytes of output" +
                                       (reason.empty() ? u"" : u" (" + U(reason) + u")")};
+}
+
+// The command's channel ended without the command ending by itself.
+void Session::RunBrokeOff() const {
+    if (exitSignal_) {
+        throw Failure{kErrorCommand, u"The command was ended by signal " + U(*exitSignal_) +
+                                         (coreDumped_ ? u" (core dumped)" : u"") + u" after " +
+                                         Number(static_cast<long long>(outputBytes_)) + u" bytes of output"};
+    }
+    throw Failure{kErrorConnectionLost, u"The connection to " + where_ + u" was lost after " +
+                                      Number(static_cast<long long>(outputBytes_)) +
+                                      u" bytes of output (the server closed the command's channel without "
+                                      u"ending its output)"};
+}
+
+// libssh fails the session when it cannot pass on data that arrived for the channel (our patch
+// of its channel code: a malformed packet, more than the window allows, data it could not hold);
+// its error then names which. Anything else is a connection that broke off.
+void Session::ConnectionLostOrUnreadable() const {
+    CheckCancelAndDeadline();
+    static constexpr struct {
+        std::string_view libssh;
+        std::u16string_view what;
+    } kUnreadable[] = {
+        {"Window exceeded", u"a data packet larger than the window the client had offered"},
+        {"Invalid data packet: no data string", u"a malformed data packet"},
+        {"Invalid extended data packet: no data type code", u"a malformed data packet for standard error"},
+        {"Received data on (remotely) closed channel", u"data after it had closed the channel"},
+        {"Channel data could not be buffered", u"data that could not be held in memory"},
+    };
+    if (ssh_get_error_code(S()) == SSH_FATAL && ssh_get_error(S()) != nullptr) {
+        const std::string_view error = ssh_get_error(S());
+        for (const auto& known : kUnreadable) {
+            if (error != known.libssh) continue;
+            throw Failure{kErrorProtocol, u"The server " + where_ + u" sent data that could not be read (" +
+                                              std::u16string(known.what) + u") after " +
+                                              Number(static_cast<long long>(outputBytes_)) +
+                                              u" bytes of output; the output is not complete"};
+        }
+    }
+    ConnectionLost();
 }
 
 void Session::Teardown(bool stopCommand) noexcept {

@@ -7,8 +7,10 @@
 #include "parameters/codec.h"
 #include "parameters/fields.h"
 #include "parameters/generic.h"
+#include "platform/files.h"
 #include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
+#include "ssh/known_hosts.h"
 
 namespace tavrin::tools {
 
@@ -132,6 +134,11 @@ ComposeResult Compose(const ComposeRequest& r) {
 }
 
 std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPassword) {
+    return Describe(parameter, showPassword, ssh::DefaultKnownHostsFiles());
+}
+
+std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPassword,
+                                     const std::vector<std::u16string>& knownHostsFiles) {
     std::vector<std::u16string> lines, warnings;
     const auto stored = [&](Field field) { return parameters::StoredValue(parameter, field); };
     const auto line = [&](std::u16string_view key, std::u16string_view value, std::u16string_view meaning) {
@@ -228,6 +235,20 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                     warnings.push_back(u"HFP: " + pins.error + u": the check will fail before connecting");
                 } else if (pins.fingerprints.empty()) {
                     line(spec.key, value, u"host keys: none pinned (known_hosts decides)");
+                    // The files as the check reads them, here (the check's machine may differ).
+                    for (const auto& [path, contents] : ssh::ReadKnownHostsFiles(knownHostsFiles)) {
+                        std::u16string state;
+                        switch (contents.status) {
+                            case platform::FileStatus::Read: state = u"exists"; break;
+                            case platform::FileStatus::Missing: state = u"does not exist, skipped"; break;
+                            case platform::FileStatus::Failed:
+                                state = u"exists but cannot be read (" + contents.error + u")";
+                                warnings.push_back(u"the known_hosts file " + path + u" cannot be read (" +
+                                                   contents.error + u"): every check without HFP will be DOWN");
+                                break;
+                        }
+                        lines.push_back(Padded(u"", 8) + u"known_hosts on this machine: " + path + u": " + state);
+                    }
                 } else {
                     const std::size_t n = pins.fingerprints.size();
                     line(spec.key, value,

@@ -34,8 +34,14 @@ struct ComposeResult {
 ComposeResult Compose(const ComposeRequest& request);
 
 // One line per field with its meaning, then the warnings. Unless showPassword, nothing of the
-// password is shown: neither the password, nor its Base64 form, nor its length.
+// password is shown: neither the password, nor its Base64 form, nor its length. When no host key
+// is pinned, the HFP line is followed by the known_hosts files the check reads, in its order,
+// each with whether it exists on this machine (one that exists but cannot be read is warned of:
+// it refuses every server).
 std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPassword);
+// The same with these known_hosts files in place of the check's default ones.
+std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPassword,
+                                     const std::vector<std::u16string>& knownHostsFiles);
 
 // tavrin-check pin: how long the key exchange may take unless --timeout says otherwise.
 inline constexpr int kPinDefaultTimeoutSeconds = 10;

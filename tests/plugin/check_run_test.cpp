@@ -1,6 +1,7 @@
 #include "parameters/codec.h"
 #include "platform/debug_output.h"
 #include "platform/message_queue.h"
+#include "ssh/component.h"
 #include "plugin/portable_object.h"
 #include "ssh/records.h"
 #include "tests/plugin/fake_component.h"
@@ -142,14 +143,25 @@ TEST(CheckRunTest, PinnedKeysAndKeptConnectionsReachTheComponentOnlyWhenAskedFor
 }
 
 TEST(CheckRunTest, ConnectionFailureIsTheResultUnprefixed) {
-    FakeFactory factory;
-    factory.script.events = {{FakeEvent::kConnected, -1, u"Connection refused by 127.0.0.1:1"},
-                             {FakeEvent::kDisconnected, 0, u""}};
-    TraceCapture traces;
-    const auto r = RunCheck(factory, Parameters(u"a", u"p", u"ls"));
-    EXPECT_FALSE(r.up);
-    EXPECT_EQ(r.text, u"Connection refused by 127.0.0.1:1");
-    EXPECT_EQ(traces.lines, std::vector<std::u16string>{u"Disconnected from SSH server"});
+    // A key file that the run could not open is the check's own failure, however late it came;
+    // any other failure of the connection is its text as it stands.
+    struct Case {
+        std::int16_t code;
+        const char16_t* expected;
+    };
+    for (const Case c : {Case{-1, u"Connection refused by 127.0.0.1:1"}, Case{tavrin::ssh::kErrorConnectionLost,
+                                                                              u"Connection refused by 127.0.0.1:1"},
+                         Case{tavrin::ssh::kErrorKeyFile, u"ERR: Connection refused by 127.0.0.1:1( 0)"}}) {
+        SCOPED_TRACE(c.code);
+        FakeFactory factory;
+        factory.script.events = {{FakeEvent::kConnected, c.code, u"Connection refused by 127.0.0.1:1"},
+                                 {FakeEvent::kDisconnected, 0, u""}};
+        TraceCapture traces;
+        const auto r = RunCheck(factory, Parameters(u"a", u"p", u"ls"));
+        EXPECT_FALSE(r.up);
+        EXPECT_EQ(r.text, c.expected);
+        EXPECT_EQ(traces.lines, std::vector<std::u16string>{u"Disconnected from SSH server"});
+    }
 }
 
 TEST(CheckRunTest, ConnectThatFailsAtOnceEndsTheWait) {

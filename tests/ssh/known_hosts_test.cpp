@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "common/base64.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "ssh/crypto.h"
 #include "ssh/library.h"
 
@@ -114,11 +115,40 @@ const Row kRows[] = {
      Result::Matches, 0, 2},
     {"revoked other key only", {Text("@revoked server.example {B}\n")}, "server.example", 22, 'A',
      Result::NotRecorded, -1, 0},
-    {"cert-authority is no match", {Text("@cert-authority *.example {A}\n")}, "server.example", 22, 'A',
-     Result::NotRecorded, -1, 0},
-    {"cert-authority is no change", {Text("@cert-authority server.example {B}\nserver.example {A}\n")},
-     "server.example", 22, 'A', Result::Matches, 0, 2},
     {"unknown marker", {Text("@trusted server.example {A}\n")}, "server.example", 22, 'A', Result::Damaged, 0, 1},
+    // Certificate authorities: no host certificate is ever verified, so a host that only CA lines
+    // cover is refused, and a plain line for it decides as if the CA lines were not there.
+    {"cert-authority only, even with the server's key", {Text("@cert-authority *.example {A}\n")},
+     "server.example", 22, 'A', Result::CertificateAuthorityOnly, 0, 1},
+    {"cert-authority only, first such line named",
+     {Text("other.example {A}\n# CA\n@cert-authority server.example {B}\n@cert-authority * {A}\n")},
+     "server.example", 22, 'A', Result::CertificateAuthorityOnly, 0, 3},
+    {"cert-authority and a plain match", {Text("@cert-authority server.example {B}\nserver.example {A}\n")},
+     "server.example", 22, 'A', Result::Matches, 0, 2},
+    {"cert-authority and a plain line with another key",
+     {Text("@cert-authority server.example {A}\nserver.example {B}\n")}, "server.example", 22, 'A',
+     Result::Changed, 0, 2},
+    {"cert-authority for other hosts",
+     {Text("@cert-authority other.example {A}\n@cert-authority *.example,!server.example {A}\n"
+           "@cert-authority {H:other.example} {A}\n@cert-authority [server.example]:2222 {A}\n")},
+     "server.example", 22, 'A', Result::NotRecorded, -1, 0},
+    {"hashed cert-authority", {Text("other.example {B}\n@cert-authority {H:server.example} {B}\n")},
+     "server.example", 22, 'A', Result::CertificateAuthorityOnly, 0, 2},
+    {"cert-authority with port", {Text("@cert-authority server.example {B}\n@cert-authority [*.example]:2222 {B}\n")},
+     "server.example", 2222, 'A', Result::CertificateAuthorityOnly, 0, 2},
+    {"hashed cert-authority with port", {Text("@cert-authority {H:[server.example]:2222} {B}\n")},
+     "server.example", 2222, 'A', Result::CertificateAuthorityOnly, 0, 1},
+    {"damaged cert-authority line", {Text("@cert-authority server.example ssh-ed25519 AAAA!!!!\n")},
+     "server.example", 22, 'A', Result::Damaged, 0, 1},
+    {"damaged cert-authority line beats a match", {Text("server.example {A}\n@cert-authority * ssh-unknown x\n")},
+     "server.example", 22, 'A', Result::Damaged, 0, 2},
+    {"damaged cert-authority line of another host",
+     {Text("@cert-authority other.example ssh-unknown x\n@cert-authority server.example {B}\n")}, "server.example",
+     22, 'A', Result::CertificateAuthorityOnly, 0, 2},
+    {"revoked beats cert-authority", {Text("@cert-authority * {B}\n@revoked server.example {A}\n")},
+     "server.example", 22, 'A', Result::Revoked, 0, 2},
+    {"cert-authority despite a revoked other key", {Text("@revoked * {B}\n@cert-authority * {B}\n")},
+     "server.example", 22, 'A', Result::CertificateAuthorityOnly, 0, 2},
     // Damaged lines
     {"bad Base64", {Text("server.example {A}\nserver.example ssh-ed25519 AAAA!!!!\n")}, "server.example", 22, 'A',
      Result::Damaged, 0, 2},
@@ -161,6 +191,19 @@ const Row kRows[] = {
      Result::Matches, 1, 1},
     {"no file at all", {kMissing, kMissing}, "server.example", 22, 'A', Result::NotRecorded, -1, 0},
     {"folder in place of the file", {Text("server.example {A}\n"), kFolder}, "server.example", 22, 'A',
+     Result::Unreadable, 1, 0},
+    {"cert-authority in one file, match in the next", {Text("@cert-authority * {B}\n"), Text("server.example {A}\n")},
+     "server.example", 22, 'A', Result::Matches, 1, 1},
+    {"match in one file, cert-authority in the next", {Text("server.example {A}\n"), Text("@cert-authority * {B}\n")},
+     "server.example", 22, 'A', Result::Matches, 0, 1},
+    {"cert-authority in one file, change in the next",
+     {Text("@cert-authority * {A}\n"), Text("server.example {B}\n")}, "server.example", 22, 'A', Result::Changed, 1,
+     1},
+    {"cert-authority in two files, the first named",
+     {kMissing, Text("other.example {A}\n"), Text("@cert-authority *.example {B}\n"),
+      Text("@cert-authority server.example {A}\n")},
+     "server.example", 22, 'A', Result::CertificateAuthorityOnly, 2, 1},
+    {"cert-authority and an unreadable file", {Text("@cert-authority * {B}\n"), kFolder}, "server.example", 22, 'A',
      Result::Unreadable, 1, 0},
 };
 
@@ -232,6 +275,52 @@ TEST_F(KnownHostsTest, DecidesByTheLinesThatNameTheHost) {
         const bool explained = row.result == Result::Damaged || row.result == Result::Unreadable;
         EXPECT_EQ(!outcome.detail.empty(), explained) << ToUtf8(outcome.detail);
     }
+}
+
+// The key types asked for first come from plain lines only: a CA key or a revoked one is not a
+// key the server should show.
+TEST_F(KnownHostsTest, RecordsKeyTypesOfPlainLinesOnly) {
+    const std::string ed25519 = "ssh-ed25519";
+    const std::string ecdsa = "ecdsa-sha2-nistp256";
+    const struct {
+        const char* name;
+        const char* text;
+        int port;
+        std::vector<std::string> types;
+    } cases[] = {
+        {"cert-authority and revoked lines", "@cert-authority server.example {C}\nserver.example {A}\n"
+                                              "@revoked server.example {C}\n", 22, {ed25519}},
+        {"cert-authority only", "@cert-authority * {C}\n@cert-authority {H:server.example} {A}\n", 22, {}},
+        {"in file order, each once", "{H:server.example} {C}\nother.example ssh-rsa x\nserver.example {A}\n"
+                                     "*.example {B}\n", 22, {ecdsa, ed25519}},
+        {"by port", "server.example {A}\n@cert-authority [server.example]:2222 {A}\n[server.example]:2222 {C}\n",
+         2222, {ecdsa}},
+    };
+    int caseNumber = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = folder_ / ("types" + std::to_string(caseNumber++));
+        std::ofstream(path, std::ios::binary) << Expand(c.text);
+        EXPECT_EQ(RecordedKeyTypes(ReadKnownHostsFiles({path.u16string()}), "server.example", c.port), c.types);
+    }
+}
+
+// OpenSSH's default files: the account's, then the machine's, each followed by its second file.
+TEST(DefaultKnownHostsFilesTest, AccountThenMachineEachWithItsSecondFile) {
+    const std::u16string separator(1, platform::kPathSeparator);
+    const auto folderOf = [&](const std::u16string& path) { return path.substr(0, path.rfind(separator)); };
+    const auto nameOf = [&](const std::u16string& path) { return path.substr(path.rfind(separator) + 1); };
+    const std::vector<std::u16string> files = DefaultKnownHostsFiles();
+    ASSERT_FALSE(platform::UserHomeFolder().empty());
+    ASSERT_EQ(files.size(), 4u);
+    const std::u16string names[] = {u"known_hosts", u"known_hosts2", u"ssh_known_hosts", u"ssh_known_hosts2"};
+    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(nameOf(files[i]), names[i]) << ToUtf8(files[i]);
+    EXPECT_EQ(folderOf(files[0]), folderOf(files[1]));
+    EXPECT_EQ(nameOf(folderOf(files[0])), u".ssh");
+    EXPECT_EQ(folderOf(files[2]), folderOf(files[3]));
+    std::u16string machine = platform::MachineSshFolder();
+    if (machine.ends_with(separator)) machine.pop_back();
+    EXPECT_EQ(folderOf(files[2]), machine);
 }
 
 }  // namespace

@@ -8,12 +8,13 @@
 #   NAME-v2.ppk NAME-v2-enc.ppk NAME-v3.ppk NAME-v3-enc.ppk   PuTTY key files
 # and the same for dsa, plus Argon2i and Argon2d variants of the Ed25519 key
 # (ed25519-v3-argon2i.ppk, ed25519-v3-argon2d.ppk) and an Ed448 key (ed448-v3.ppk), which libssh
-# does not take. The pass phrase is in pass-phrase.txt (one line, no line end). A file "ready"
+# does not take, and ed25519-slow-enc, whose pass phrase takes about a second to derive
+# (bcrypt, 150 rounds). The pass phrase is in pass-phrase.txt (one line, no line end). A file "ready"
 # is written last; a folder that has it is reused.
 # Needs ssh-keygen (openssh-client) and puttygen (putty-tools).
 set -euo pipefail
 folder=$1
-stamp=3  # raise when the set of files below changes
+stamp=5  # raise when the set of files below changes
 mkdir -p "$folder"
 cd "$folder"
 # Test processes may start side by side: one makes the keys, the others wait and reuse them.
@@ -55,4 +56,6 @@ puttygen ed25519 -O private -o ed25519-v3-argon2d.ppk --new-passphrase pass-phra
   --ppk-param kdf=argon2d,passes=3
 : > no-pass-phrase.txt
 puttygen -t ed448 -O private -o ed448-v3.ppk --new-passphrase no-pass-phrase.txt
+cp ed25519 ed25519-slow-enc
+ssh-keygen -q -p -a 150 -N "$pass" -f ed25519-slow-enc >/dev/null
 echo "$stamp" > ready

@@ -1,10 +1,15 @@
+#include "common/text.h"
 #include "dialog/parameter_editing.h"
 #include "parameters/fields.h"
+#include "ssh/known_hosts.h"
 #include "tools/operator_tools.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 namespace {
 
@@ -156,6 +161,54 @@ TEST(DescribeTest, ShowsAndChecksPinnedHostKeys) {
     const auto bad = Describe(base + u"hfp=MD5:aa:bb#", false);
     EXPECT_TRUE(HasLine(bad, u"warning: HFP: "));
     EXPECT_TRUE(HasLine(bad, u"MD5"));
+}
+
+// Without pinned keys, the known_hosts files the check reads, in its order, each as it is here.
+TEST(DescribeTest, NamesTheKnownHostsFilesUnlessKeysArePinned) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("tavrin-describe-" + std::to_string(std::random_device()()));
+    fs::create_directories(folder / "ssh_known_hosts");  // a folder where a file should be: unreadable
+    std::ofstream(folder / "known_hosts", std::ios::binary) << "server.example ssh-ed25519 AAAA\n";
+    const std::vector<std::u16string> files = {(folder / "known_hosts").u16string(),
+                                               (folder / "known_hosts2").u16string(),
+                                               (folder / "ssh_known_hosts").u16string()};
+    const std::u16string_view states[] = {u": exists", u": does not exist", u": exists but cannot be read ("};
+
+    const struct {
+        std::u16string_view hostKeys;  // the HFP part of the string
+        bool listed;
+    } cases[] = {
+        {u"", true},
+        {u"HFP=#", true},
+        {u"HFP=  #", true},
+        {u"HFP=SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU#", false},
+        // Malformed: the check fails before connecting.
+        {u"HFP=MD5:aa:bb#", false},
+        {u"HFP= , #", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(tavrin::ToUtf8(c.hostKeys));
+        const auto lines = Describe(u"#USR=u#PWD=cA==#CMD=eA==#CCO=CON#CON=x#" + std::u16string(c.hostKeys), false, files);
+        const auto hfp = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.starts_with(u"HFP "); });
+        ASSERT_NE(hfp, lines.end());
+        EXPECT_EQ(HasLine(lines, u"known_hosts on this machine"), c.listed);
+        EXPECT_EQ(HasLine(lines, u"warning: the known_hosts file " + files[2] + u" cannot be read"), c.listed);
+        if (!c.listed) continue;
+        // Right after the HFP line, in the check's order.
+        ASSERT_GE(lines.end() - hfp, 4);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::u16string& l = hfp[static_cast<std::ptrdiff_t>(i) + 1];
+            EXPECT_NE(l.find(files[i] + std::u16string(states[i])), std::u16string::npos) << tavrin::ToUtf8(l);
+        }
+    }
+
+    // By default, the files the check itself reads.
+    const auto defaults = Describe(u"#USR=u#PWD=cA==#", false);
+    for (const std::u16string& file : tavrin::ssh::DefaultKnownHostsFiles()) {
+        EXPECT_TRUE(HasLine(defaults, u"known_hosts on this machine: " + file + u": ")) << tavrin::ToUtf8(file);
+    }
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
 }
 
 TEST(DescribeTest, WarnsOfWhatTheCheckWillRefuse) {
