@@ -88,7 +88,7 @@ Function RunCheck(name, parameterString, expectedUp)
     RunCheck = check.sa_result
 End Function
 
-Dim port, password, lf, text
+Dim port, password, lf, text, check
 port = Fixture("SSHD_PORT")
 password = Fixture("SSHD_PASSWORD")
 lf = Chr(10)
@@ -181,6 +181,25 @@ text = RunCheck("refused", Parameter(password, 1, "echo x", "CON", "x", "NO"), F
 WScript.Echo "refused: " & Visible(text)
 CheckTrue "refused: the run's error text", Left(text, 5) <> "ERR: " And InStr(text, "refused") > 0, _
     "got [" & Visible(text) & "]"
+
+' --- A command that did not end by itself is DOWN, whatever its output says (the fault server).
+text = RunCheck("ended by a signal", Parameter(password, Fixture("FAULT_SSHD_PORT"), "fault exit-signal", "CON", "begin", "NO"), False)
+CheckTrue "ended by a signal: named", InStr(text, "ended by signal KILL") > 0, "got [" & Visible(text) & "]"
+text = RunCheck("unreadable data", Parameter(password, Fixture("FAULT_SSHD_PORT"), "fault malformed-data", "NCO", "ERROR", "NO"), False)
+CheckTrue "unreadable data: named", InStr(text, "could not be read") > 0, "got [" & Visible(text) & "]"
+
+' --- A key file whose pass phrase takes seconds to derive ends the check within its time-out.
+Dim slow, started
+slow = "#ENC=T#USR=" & Fixture("SSHD_USER") & "#PWD=" & Base64(Fixture("KEY_ED25519_PASSPHRASE")) & "#PROTO=2#PORT=" & port & _
+    "#KEYF=" & Fixture("KEY_ED25519_SLOW") & "#KEYT=RSA#CMD=" & Base64("echo slow") & "#CCO=CON#CON=slow#RRE=NO#"
+Set check = CreateObject("comTavrin.TavrinCom")
+check.sa_hostname = Fixture("SSHD_HOST")
+check.sa_timeout = 1
+check.sa_parameter = slow
+started = Timer
+CheckSame "slow key file: verdict", False, check.sa_docheck
+CheckTrue "slow key file: within the time-out plus a second", Timer - started < 2.0, "took " & (Timer - started) & " s"
+CheckTrue "slow key file: says so", InStr(check.sa_result, "while opening the key file") > 0, "got [" & Visible(check.sa_result) & "]"
 
 WScript.Echo passes & " checks passed, " & failures & " failed"
 If failures = 0 Then
