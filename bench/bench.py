@@ -328,11 +328,13 @@ class Bench:
     def host(self, kind, mode, label, key=None, password=None, command="echo ok", timeout=10,
              cco="CON", con="ok", rre="NO", count=None, warmup=None, known_hosts=None,
              host="127.0.0.1", port=None, extra=(), bound=600, reuse=0, object_per_check=False,
-             kill_every=0):
+             kill_every=0, hooks=None):
         """Runs a bench host (kind "native" or "wine"); its records and the sync samples. With
         `reuse`, the checks keep their connections (REUSE=reuse) and the server's CPU is sampled
         over the sessions that are still running too; at a "kill" sync point the account's
-        sessions are killed, every other time after a random moment (likely inside a check)."""
+        sessions are killed, every other time after a random moment (likely inside a check).
+        `hooks` maps a sync point to a function of the host's process, called there before the
+        sample is taken."""
         wine = kind == "wine"
         path = winpath if wine else (lambda p: p)
         argv = [self.a.wine_loader, self.a.com_host] if wine else [self.a.native_host]
@@ -389,6 +391,8 @@ class Bench:
                         later.start()
                         timers.append(later)
                     continue
+                if hooks and record["point"] in hooks:
+                    hooks[record["point"]](p)
                 if record["point"] == "start" or (record["point"] == "end" and not reuse):
                     settle_sessions(self.sshd_pid)
                 syncs.append({"point": record["point"], "host": proc_sample(p.pid),
@@ -830,6 +834,73 @@ class Bench:
                     "DOWN carries another check's output or a text that does not name the connection."]
                    + getattr(self, "kept_fault_texts", []))
 
+    # ------------------------------------------------------------ 5c. many idle kept connections
+
+    def kept_idle(self):
+        n, idle = self.a.idle_links, self.a.idle_seconds
+        pins = ",".join(self.env[k] for k in ("HOSTKEY_ED25519_SHA256", "HOSTKEY_ECDSA_SHA256",
+                                              "HOSTKEY_RSA_SHA256") if self.env.get(k))
+        dropper = Dropper(self.port)
+        if not dropper.usable():
+            self.table("Idle kept connections", ["skipped"], [["iptables cannot add rules here"]])
+            return
+        note(f"kept-idle: {n} kept connections, {idle} s idle, then dropped on the way")
+        try:
+            run = self.host("native", "kept-idle", "native kept idle", key=self.a.plain_key, password="",
+                            count=n, warmup=1, timeout=10, reuse=3600, bound=idle + n + 300,
+                            extra=["--pins", pins, "--idle-seconds", str(idle)],
+                            hooks={"drop": lambda p: dropper.drop(p.pid), "end": lambda p: dropper.lift()})
+        finally:
+            dropper.lift()
+        r = self.record(run, "kept-idle")
+        per_link_kib = (r["kept_rss"] - r["before_rss"]) / n / 1024
+        fds = int(r["kept_fds"] - r["before_fds"])
+        cpu_per_min = r["idle_cpu_ms"] * 60000 / r["idle_wall_ms"]
+        times = self.at_syncs(run, "time", "kept", "idle-end")
+        sshd_idle = self.sshd_cpu_ms(run, "kept", "idle-end")
+        sshd_per_min = None if sshd_idle is None or not times else sshd_idle * 60 / (times[1] - times[0])
+        sent, answered, discarded = (b - a for a, b in zip(r["probes_before"], r["probes_idle_end"]))
+        after = [b - a for a, b in zip(r["probes_idle_end"], r["probes_drop_end"])]
+        logins_kept = self.logins_between(run, "start", "kept")
+        logins_drop = self.logins_between(run, "drop", "end")
+        closed = r["closed_after_ms"] / 1000
+        row = ["native", f"{int(r['up'])}/{n}", "" if logins_kept is None else logins_kept,
+               int(r["kept_after"]), f"{mib(r['before_rss'])} -> {mib(r['kept_rss'])}", f"{per_link_kib:.1f}",
+               fds, f"{cpu_per_min:.1f}", "" if sshd_per_min is None else f"{sshd_per_min:.1f}",
+               f"{sent:.0f} / {answered:.0f} / {discarded:.0f}",
+               f"{'UP' if r['first_up'] else 'DOWN'} {r['first_wall_ms']:.0f}",
+               f"{closed:.1f}" if closed >= 0 else "not within the bound",
+               f"{after[2]:.0f}", f"{'UP' if r['later_up'] else 'DOWN'} {r['later_wall_ms']:.0f}",
+               "" if logins_drop is None else logins_drop]
+        self.table(f"Idle kept connections: {n} logins of their own kept in one process, {idle} s idle, "
+                   "then dropped on the way",
+                   ["host", "kept", "logins", "in pool", "RSS MiB", "KiB per kept connection", "fds added",
+                    "process CPU ms per idle minute", "sshd CPU ms per idle minute",
+                    "probes in the idle time (sent / answered / discarded)",
+                    "first check after the drop ms", "dead connections closed after s",
+                    "closed by probes", "next check ms", "logins after the drop"], [row],
+                   [f"each connection's login is its own: the parameter pins the server's real host keys "
+                    f"and one pin of its own (HFP), so each has its own pool key ({n} keys, one connection each); "
+                    "Ed25519 key, `echo ok`, REUSE=3600.",
+                    "RSS: VmRSS of the process after one fresh check (libraries loaded) and after the "
+                    f"{n} kept logins; per kept connection: the difference / {n}.",
+                    "idle: the process does nothing but keep them; its reaper probes each one that has been "
+                    "quiet for the probe interval. Process CPU from CLOCK_PROCESS_CPUTIME_ID; sshd CPU: all of "
+                    "the listener's sessions.",
+                    f"drop: iptables DROP rules in INPUT on lo for the {r.get('kept_at_drop', n):.0f} connections "
+                    "the process had to the sshd port (both ways, by client port); new connections pass. The first "
+                    "check takes its own kept connection, which no longer answers, then logs in afresh. "
+                    "\"closed after\": from the drop until the pool held only that check's new connection; the "
+                    "next check (another login's) then finds no dead connection. The rules are removed at the end."])
+        self.target(f"kept-idle: {per_link_kib:.1f} KiB per kept connection ({n} kept, {fds} descriptors)", None)
+        self.target(f"kept-idle: {cpu_per_min:.1f} ms of process CPU per idle minute with {n} kept connections "
+                    f"({sent:.0f} probes)", None)
+        self.target(f"kept-idle: first check after the silent drop UP in {r['first_wall_ms']:.0f} ms "
+                    "(at most about 1 s for the dead kept connection, then a fresh login)",
+                    bool(r["first_up"]) and r["first_wall_ms"] <= 2000)
+        self.target(f"kept-idle: the other {n - 1} dead connections closed by the reaper's probes after "
+                    f"{closed:.1f} s", closed >= 0)
+
     # ------------------------------------------------------------ 6. faults
 
     def faults(self):
@@ -931,6 +1002,66 @@ def free_port():
 
 def closed_port():
     return free_port()
+
+
+class Dropper:
+    """Makes the packets of a process's TCP connections to one port on 127.0.0.1 vanish both
+    ways, as a NAT or firewall on the way that forgot them: iptables DROP rules in INPUT on lo,
+    by client port (15 to a rule). New connections pass. lift() removes every rule it added;
+    each carries the comment $TAVRIN_BENCH_DROP_TAG (run.sh: "tavrin-bench-PID"; else
+    "tavrin-bench"), so that `iptables -S INPUT` shows leftovers."""
+
+    def __init__(self, port):
+        # run.sh names its run's rules, so that its clean-up removes what a stopped run left.
+        self.comment = os.environ.get("TAVRIN_BENCH_DROP_TAG", "tavrin-bench")
+        self.port = port
+        self.rules = []
+        self.dropped = 0
+
+    @staticmethod
+    def usable():
+        return subprocess.run(["iptables", "-w", "-S", "INPUT"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+
+    @staticmethod
+    def client_ports(pid, port):
+        """The local ports of the process's established TCP connections to `port`."""
+        inodes = set()
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            try:
+                target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(target[8:-1])
+        ports = []
+        with open("/proc/net/tcp") as f:
+            next(f)
+            for line in f:
+                fields = line.split()
+                local, remote, state, inode = fields[1], fields[2], fields[3], fields[9]
+                if inode in inodes and state == "01" and int(remote.split(":")[1], 16) == port:
+                    ports.append(int(local.split(":")[1], 16))
+        return sorted(ports)
+
+    def drop(self, pid):
+        ports = self.client_ports(pid, self.port)
+        for i in range(0, len(ports), 15):
+            chunk = ",".join(map(str, ports[i:i + 15]))
+            for match in (["--sport", str(self.port), "-m", "multiport", "--dports", chunk],
+                          ["--dport", str(self.port), "-m", "multiport", "--sports", chunk]):
+                rule = ["INPUT", "-i", "lo", "-p", "tcp"] + match + \
+                       ["-m", "comment", "--comment", self.comment, "-j", "DROP"]
+                subprocess.run(["iptables", "-w", "-I"] + rule, check=True)
+                self.rules.append(rule)
+        self.dropped = len(ports)
+        note(f"kept-idle: dropping the packets of {len(ports)} connections")
+
+    def lift(self):
+        while self.rules:
+            rule = self.rules.pop()
+            if subprocess.run(["iptables", "-w", "-D"] + rule).returncode != 0:
+                note(f"iptables rule not removed: {' '.join(rule)}")
 
 
 class FaultServers:
@@ -1058,10 +1189,12 @@ def main():
     ap.add_argument("--reuse-checks", type=int, default=100)
     ap.add_argument("--reuse-seconds", type=int, default=60)
     ap.add_argument("--kill-every", type=int, default=20)
-    ap.add_argument("--sections", default="speed,wait,throughput,soak,concurrency,faults,kept-faults")
+    ap.add_argument("--idle-links", type=int, default=200)
+    ap.add_argument("--idle-seconds", type=int, default=60)
+    ap.add_argument("--sections", default="speed,wait,throughput,soak,concurrency,faults,kept-faults,kept-idle")
     a = ap.parse_args()
     sections = [s for s in a.sections.split(",") if s]
-    known = {"speed", "wait", "throughput", "soak", "concurrency", "faults", "kept-faults"}
+    known = {"speed", "wait", "throughput", "soak", "concurrency", "faults", "kept-faults", "kept-idle"}
     if not set(sections) <= known:
         ap.error(f"sections are {', '.join(sorted(known))}")
     Bench(a).run(sections)

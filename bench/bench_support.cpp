@@ -309,6 +309,8 @@ std::optional<Options> ParseOptions(const std::vector<std::u16string>& args) {
             else if (name == "--reuse") o.reuse = std::stoi(utf8);
             else if (name == "--object-per-check") o.objectPerCheck = utf8 == "1";
             else if (name == "--kill-every") o.killEvery = std::stoi(utf8);
+            else if (name == "--pins") o.pins = value;
+            else if (name == "--idle-seconds") o.idleSeconds = std::stoi(utf8);
             else {
                 Say("bench: unknown option " + name);
                 return std::nullopt;
@@ -318,7 +320,8 @@ std::optional<Options> ParseOptions(const std::vector<std::u16string>& args) {
             return std::nullopt;
         }
     }
-    if (o.count < 0 || o.warmup < 0 || o.threads < 1 || o.threads > 64 || o.reuse < 0 || o.killEvery < 1) {
+    if (o.count < 0 || o.warmup < 0 || o.threads < 1 || o.threads > 64 || o.reuse < 0 || o.killEvery < 1 ||
+        o.idleSeconds < 0) {
         Say("bench: counts out of range");
         return std::nullopt;
     }
@@ -337,7 +340,8 @@ std::u16string Parameter(const Options& o, const std::u16string& command) {
     return u"#ENC=T#USR=" + o.user + u"#PWD=" + Base64(o.password) + u"#PROTO=A#PORT=" +
            FromUtf8(std::to_string(o.port)) + u"#KEYF=" + o.keyFile + u"#KEYT=RSA#CMD=" + Base64(command) +
            u"#CCO=" + o.cco + u"#CON=" + o.con + u"#RRE=" + o.rre + u"#" +
-           (o.reuse > 0 ? u"REUSE=" + FromUtf8(std::to_string(o.reuse)) + u"#" : u"");
+           (o.reuse > 0 ? u"REUSE=" + FromUtf8(std::to_string(o.reuse)) + u"#" : u"") +
+           (o.pins.empty() ? u"" : u"HFP=" + o.pins + u"#");
 }
 
 // ------------------------------------------------------------------ the measurements
@@ -653,9 +657,127 @@ int RunKillSeries(const Options& o, const CheckerFactory& factory) {
     return wrongUp == 0 && downForeign == 0 ? 0 : 2;
 }
 
-int RunMode(const Options& o, const HostSetUp& setUp) {
+// A pin that no server's key has, the same for the same number: pinned beside the real ones it
+// changes nothing but the login's identity, and so gives each connection a pool key of its own.
+std::u16string PinOfItsOwn(int n) {
+    std::u16string digits = Digits(n, 29);
+    return u"SHA256:tavrinbenchkp" + digits + u"A";  // 13 + 29 + 1 characters
+}
+
+// Many kept connections in one process, each with a login of its own (as a host that checks as
+// many servers with REUSE), left idle while the pool's reaper probes them, then dropped on the
+// way without a word (bench/bench.py makes the packets of every connection the process has to
+// the server vanish at the "drop" sync point, and lets them through again at "end"). Measures
+// the memory per kept connection, the process's CPU per idle minute, the first check after the
+// drop (its kept connection is dead: it pays the kept link's bound, then logs in afresh), how
+// long the reaper takes to close the rest, and a check after that.
+int RunKeptIdle(const Options& o, const CheckerFactory& factory, const PoolView& pool) {
+    if (!pool.kept || !pool.probes || o.reuse <= 0 || o.pins.empty() || o.count < 2) {
+        Say("bench: kept-idle needs a host that sees its pool, --reuse, --pins and --count 2 or more");
+        return 3;
+    }
+    auto checker = factory();
+    const auto ownLogin = [&](int n) {
+        Options mine = o;
+        mine.pins = o.pins + u"," + PinOfItsOwn(n);
+        return Parameter(mine, o.command);
+    };
+    // Everything a check loads and keeps for the process (libssh, the crypto library, the
+    // object's first allocations) is there before the first figure.
+    Options fresh = o;
+    fresh.reuse = 0;
+    int warmDown = 0;
+    for (int i = 0; i < std::max(o.warmup, 1); ++i) {
+        std::u16string ignored;
+        if (!checker->Check(o.host, o.timeout, Parameter(fresh, o.command), ignored)) ++warmDown;
+    }
+    SyncPoint(o, "start");
+    const ProcessState before = Sample();
+    const double keptBefore = pool.kept();
+    int up = 0;
+    std::u16string firstDown;
+    std::vector<double> loginWall;
+    for (int i = 0; i < o.count; ++i) {
+        const Timed t = TimedCheck(*checker, o, ownLogin(i));
+        loginWall.push_back(t.wallMs);
+        if (t.up) ++up;
+        else if (firstDown.empty()) firstDown = t.result;
+    }
+    const ProcessState kept = Sample();
+    const double keptAfter = pool.kept();
+    SyncPoint(o, "kept");
+
+    const std::vector<double> probesBefore = pool.probes();
+    const ProcessState idleStart = Sample();
+    const Stopwatch idle;
+    std::this_thread::sleep_for(std::chrono::seconds(o.idleSeconds));
+    const double idleWallMs = idle.WallMs();
+    const double idleCpuMs = idle.CpuMs();
+    const ProcessState idleEnd = Sample();
+    const std::vector<double> probesIdle = pool.probes();
+    const double keptIdle = pool.kept();
+    SyncPoint(o, "idle-end");
+
+    SyncPoint(o, "drop");  // from here on nothing of the kept connections arrives
+    const Stopwatch dropped;
+    const double keptAtDrop = pool.kept();
+    const Timed first = TimedCheck(*checker, o, ownLogin(0));
+    // The reaper closes the rest when their probes go unanswered: all but the new connection of
+    // the check above.
+    const double bound = 60000 + (o.count / 32.0 + 2) * 2000 + 15000;
+    double closedAfterMs = -1;
+    while (dropped.WallMs() < bound) {
+        if (pool.kept() <= 1) {
+            closedAfterMs = dropped.WallMs();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::vector<double> probesDrop = pool.probes();
+    const Timed later = TimedCheck(*checker, o, ownLogin(1));
+    const double keptEnd = pool.kept();
+    SyncPoint(o, "end");
+    Record("kept-idle")
+        .Text("label", o.label)
+        .Value("count", o.count)
+        .Value("up", up)
+        .Value("warmup_down", warmDown)
+        .Text("first_down", firstDown)
+        .Values("login_wall_ms", loginWall)
+        .Value("kept_before", keptBefore)
+        .Value("kept_after", keptAfter)
+        .Value("kept_idle_end", keptIdle)
+        .Value("kept_at_drop", keptAtDrop)
+        .Value("kept_end", keptEnd)
+        .State("before_", before)
+        .State("kept_", kept)
+        .State("idle_start_", idleStart)
+        .State("idle_end_", idleEnd)
+        .Value("idle_wall_ms", idleWallMs)
+        .Value("idle_cpu_ms", idleCpuMs)
+        .Values("probes_before", probesBefore)
+        .Values("probes_idle_end", probesIdle)
+        .Values("probes_drop_end", probesDrop)
+        .Value("first_up", first.up)
+        .Value("first_wall_ms", first.wallMs)
+        .Text("first_result", first.result.substr(0, 300))
+        .Value("closed_after_ms", closedAfterMs)
+        .Value("later_up", later.up)
+        .Value("later_wall_ms", later.wallMs)
+        .Text("later_result", later.result.substr(0, 300))
+        .Write();
+    Say("bench: " + o.label + ": " + std::to_string(up) + "/" + std::to_string(o.count) + " kept, " +
+        Number(static_cast<double>(kept.rssBytes - before.rssBytes) / o.count / 1024) + " KiB each, " +
+        Number(idleCpuMs * 60000 / std::max(idleWallMs, 1.0)) + " ms CPU per idle minute; after the drop: " +
+        Number(first.wallMs) + " ms, the rest closed after " + Number(closedAfterMs) + " ms, then " +
+        Number(later.wallMs) + " ms");
+    return up == o.count && first.up && later.up ? 0 : 2;
+}
+
+int RunMode(const Options& o, const HostSetUp& setUp, const PoolView& pool) {
     try {
         const CheckerFactory factory = setUp(o);
+        if (o.mode == "kept-idle") return RunKeptIdle(o, factory, pool);
         if (o.mode == "checks") return RunChecks(o, factory);
         if (o.mode == "soak") return RunSoak(o, factory);
         if (o.mode == "wait" || o.mode == "throughput") return RunSingleMeasured(o, factory);
@@ -679,9 +801,9 @@ std::u16string KnownHostsFile(const Options& o) {
     return o.knownHostsDir + separator + u".ssh" + separator + u"known_hosts";
 }
 
-int HostMain(int argc, char** argv, const HostSetUp& setUp) {
+int HostMain(int argc, char** argv, const HostSetUp& setUp, const PoolView& pool) {
     const std::optional<Options> options = ParseOptions(ProgramArguments(argc, argv));
-    return options ? RunMode(*options, setUp) : 3;
+    return options ? RunMode(*options, setUp, pool) : 3;
 }
 
 }  // namespace tavrin::bench

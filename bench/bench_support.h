@@ -15,7 +15,7 @@
 namespace tavrin::bench {
 
 struct Options {
-    std::string mode = "checks";  // checks, soak, wait, throughput, concurrency, once, kill-series
+    std::string mode = "checks";  // checks, soak, wait, throughput, concurrency, once, kill-series, kept-idle
     std::string label;
     std::u16string host = u"127.0.0.1";
     int port = 22;
@@ -44,6 +44,11 @@ struct Options {
     // Pause at the measurement's edges: print a "sync" record and wait for a line on standard
     // input, so that bench/bench.py can sample the process (and Wine's server) from outside.
     bool sync = false;
+    // The parameter string's HFP field (pinned host keys, a comma list); empty: none. In the
+    // kept-idle series each connection adds a pin of its own, which makes its login its own.
+    std::u16string pins;
+    // kept-idle: how long the kept connections are left idle before they are dropped.
+    int idleSeconds = 60;
 };
 
 // Parses the arguments after the program's name; prints the reason and returns nothing when
@@ -96,8 +101,15 @@ std::u16string KnownHostsFile(const Options& options);
 // file and returns how it makes its checkers.
 using HostSetUp = std::function<CheckerFactory(const Options& options)>;
 
+// What a host can tell of its process's kept connections (ssh/session_pool.h); a host that
+// cannot see them leaves the functions empty, and the kept-idle series is not run there.
+struct PoolView {
+    std::function<double()> kept;                  // links kept, those being probed included
+    std::function<std::vector<double>()> probes;   // probes sent, answered, discarded
+};
+
 // A host's whole program: reads the arguments, sets the host up and runs the measurement that
 // the mode names, printing its figures; returns the exit code.
-int HostMain(int argc, char** argv, const HostSetUp& setUp);
+int HostMain(int argc, char** argv, const HostSetUp& setUp, const PoolView& pool = {});
 
 }  // namespace tavrin::bench

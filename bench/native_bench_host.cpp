@@ -1,13 +1,14 @@
 // The benchmark host over the portable plug-in object: many checks in one process, the way a
 // monitoring host runs them, without COM. Natively on Linux (and, built for Windows, as a
 // plain Windows program).
-//   tavrin-bench-native --mode checks|soak|wait|throughput|concurrency|once|kill-series [options]
+//   tavrin-bench-native --mode checks|soak|wait|throughput|concurrency|once|kill-series|kept-idle [options]
 // The options are those of bench/bench_support.cpp; bench/run.sh passes them.
 
 #include "bench/bench_support.h"
 #include "plugin/host_value.h"
 #include "plugin/portable_object.h"
 #include "ssh/libssh_component.h"
+#include "ssh/session_pool.h"
 
 #include <cstdint>
 #include <memory>
@@ -37,11 +38,21 @@ private:
 
 int main(int argc, char** argv) {
     using namespace tavrin;
-    return bench::HostMain(argc, argv, [](const bench::Options& options) -> bench::CheckerFactory {
-        ssh::LibsshOptions libssh;
-        const std::u16string knownHosts = bench::KnownHostsFile(options);
-        if (!knownHosts.empty()) libssh.knownHostsFiles = std::vector{knownHosts};
-        const std::shared_ptr<ssh::ComponentFactory> component = ssh::MakeLibsshFactory(std::move(libssh));
-        return [component] { return std::make_unique<PortableChecker>(*component); };
-    });
+    bench::PoolView pool;
+    pool.kept = [] { return static_cast<double>(ssh::SessionPool::Instance().IdleCount()); };
+    pool.probes = [] {
+        const ssh::ProbeCounts c = ssh::SessionPool::Instance().Probes();
+        return std::vector<double>{static_cast<double>(c.sent), static_cast<double>(c.answered),
+                                   static_cast<double>(c.discarded)};
+    };
+    return bench::HostMain(
+        argc, argv,
+        [](const bench::Options& options) -> bench::CheckerFactory {
+            ssh::LibsshOptions libssh;
+            const std::u16string knownHosts = bench::KnownHostsFile(options);
+            if (!knownHosts.empty()) libssh.knownHostsFiles = std::vector{knownHosts};
+            const std::shared_ptr<ssh::ComponentFactory> component = ssh::MakeLibsshFactory(std::move(libssh));
+            return [component] { return std::make_unique<PortableChecker>(*component); };
+        },
+        pool);
 }

@@ -5,11 +5,16 @@
 # fuzzers for a while. Everything it starts is stopped at the end.
 #   bash bench/run.sh [--checks N] [--warmup N] [--soak N] [--threads N] [--per-thread N]
 #                     [--fault-timeout S] [--fuzz SECONDS] [--sections LIST] [--quiet-load L]
-#                     [--reuse-checks N] [--kill-every N] [--no-build] [--libssh-prefix DIR]
-# --sections: a comma list of speed,wait,throughput,soak,concurrency,faults,kept-faults (default:
-# all). --reuse-checks: the checks of each kept-connection series (REUSE=60) and of the fault
-# series on kept connections, where the server's sessions are killed before every
-# --kill-every-th check.
+#                     [--reuse-checks N] [--kill-every N] [--idle-links N] [--idle-seconds S]
+#                     [--no-build] [--native-build DIR] [--libssh-prefix DIR]
+# --sections: a comma list of speed,wait,throughput,soak,concurrency,faults,kept-faults,kept-idle
+# (default: all). --reuse-checks: the checks of each kept-connection series (REUSE=60) and of the
+# fault series on kept connections, where the server's sessions are killed before every
+# --kill-every-th check. kept-idle: --idle-links kept connections (200) in one process, idle for
+# --idle-seconds (60), then dropped on the way with iptables; it needs only the native host, and
+# when it is the only section, nothing is built for Windows and no Wine prefix is started.
+# --native-build DIR: the Linux build tree (default build/bench-linux); with --no-build, one that
+# already holds tavrin-check and tavrin-bench-native.
 # --fuzz 0 leaves the fuzzers out. --quiet-load L waits (at most 10 minutes) until the 1-minute
 # load average is below L before measuring. --libssh-prefix DIR builds the Windows side against
 # another static libssh (bench/build-libssh-variant.sh makes one) in build/bench-win64-variant.
@@ -20,8 +25,8 @@ work=$root/build/bench
 jobs=2
 
 checks=30 warmup=3 soak=1000 threads=8 per_thread=50 fault_timeout=5 fuzz=30 quiet_load= build=1 libssh_prefix=
-reuse_checks=100 kill_every=20
-sections=speed,wait,throughput,soak,concurrency,faults,kept-faults
+reuse_checks=100 kill_every=20 idle_links=200 idle_seconds=60 native_build=$root/build/bench-linux
+sections=speed,wait,throughput,soak,concurrency,faults,kept-faults,kept-idle
 while [ $# -gt 0 ]; do
   case $1 in
     --checks) checks=$2; shift 2 ;;
@@ -32,6 +37,9 @@ while [ $# -gt 0 ]; do
     --fault-timeout) fault_timeout=$2; shift 2 ;;
     --reuse-checks) reuse_checks=$2; shift 2 ;;
     --kill-every) kill_every=$2; shift 2 ;;
+    --idle-links) idle_links=$2; shift 2 ;;
+    --idle-seconds) idle_seconds=$2; shift 2 ;;
+    --native-build) native_build=$(mkdir -p "$2" && cd "$2" && pwd); shift 2 ;;
     --fuzz) fuzz=$2; shift 2 ;;
     --sections) sections=$2; shift 2 ;;
     --quiet-load) quiet_load=$2; shift 2 ;;
@@ -42,6 +50,9 @@ while [ $# -gt 0 ]; do
 done
 [ "$(id -u)" = 0 ] || { echo "bench: run as root (the test sshd needs it)" >&2; exit 3; }
 mkdir -p "$work"
+# Every section but kept-idle runs the Windows host too.
+wine=0
+for s in ${sections//,/ }; do [ "$s" = kept-idle ] || wine=1; done
 
 # ------------------------------------------------------------------ set-up
 bash scripts/setup.sh >/dev/null
@@ -85,19 +96,23 @@ if [ -n "$libssh_prefix" ]; then
   win64_args=(-DTAVRIN_LIBSSH_PREFIX="$libssh_prefix")
 fi
 if [ "$build" = 1 ]; then
-  echo "bench: building (Linux and Windows 64-bit)"
-  configure linux "$root/build/bench-linux"
-  cmake --build build/bench-linux -j "$jobs" --target tavrin-check tavrin-bench-native >"$work/build-linux.log" 2>&1 ||
+  echo "bench: building (Linux$([ "$wine" = 1 ] && echo " and Windows 64-bit"))"
+  configure linux "$native_build"
+  cmake --build "$native_build" -j "$jobs" --target tavrin-check tavrin-bench-native >"$work/build-linux.log" 2>&1 ||
     { tail -n 40 "$work/build-linux.log"; exit 1; }
-  configure win64 "$win64_dir" "${win64_args[@]}"
-  cmake --build "$win64_dir" -j "$jobs" --target comTavrin tavrin-bench-com >"$work/build-win64.log" 2>&1 ||
-    { tail -n 40 "$work/build-win64.log"; exit 1; }
+  if [ "$wine" = 1 ]; then
+    configure win64 "$win64_dir" "${win64_args[@]}"
+    cmake --build "$win64_dir" -j "$jobs" --target comTavrin tavrin-bench-com >"$work/build-win64.log" 2>&1 ||
+      { tail -n 40 "$work/build-win64.log"; exit 1; }
+  fi
 fi
-native_host=$root/build/bench-linux/bench/tavrin-bench-native
-tavrin_check=$root/build/bench-linux/tools/tavrin-check
+native_host=$native_build/bench/tavrin-bench-native
+tavrin_check=$native_build/tools/tavrin-check
 com_host=$win64_dir/bench/tavrin-bench-com.exe
 dll=$win64_dir/plugin/com/comTavrin.dll
-for f in "$native_host" "$tavrin_check" "$com_host" "$dll"; do [ -f "$f" ] || { echo "bench: $f is missing"; exit 1; }; done
+needed=("$native_host" "$tavrin_check")
+[ "$wine" = 1 ] && needed+=("$com_host" "$dll")
+for f in "${needed[@]}"; do [ -f "$f" ] || { echo "bench: $f is missing"; exit 1; }; done
 
 # ------------------------------------------------------------------ servers and prefix
 fixture=$work/sshd
@@ -107,6 +122,8 @@ wineserver64=/usr/lib/wine/wineserver64
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wineserver_pid=
 registered=0
+drop_tag=tavrin-bench-$$
+export TAVRIN_BENCH_DROP_TAG=$drop_tag
 prefix_processes() {  # the Wine programs and servers running in this bench's prefix
   local d exe
   for d in /proc/[0-9]*; do
@@ -127,6 +144,10 @@ cleanup() {
   fi
   # Programs of this prefix that outlived their server (none, normally).
   for p in $(prefix_processes); do kill "$p" 2>/dev/null; done
+  # The kept-idle section's iptables rules, should bench.py have been stopped before it removed
+  # them (each carries this run's tag).
+  iptables -w -S INPUT 2>/dev/null | grep -F -- "--comment $drop_tag " | sed 's/^-A /-D /' |
+    while read -r rule; do eval "iptables -w $rule"; done
   bash tests/fixtures/sshd-fixture.sh stop "$fixture" >/dev/null 2>&1
 }
 trap cleanup EXIT
@@ -152,6 +173,7 @@ echo "[127.0.0.1]:$port $(cut -d' ' -f1,2 "${env[OTHER_HOSTKEY_PUB]}")" >"$work/
 printf '#!/bin/sh\nprintf "%%s\\n" "$BENCH_ASKPASS_TEXT"\n' >"$work/askpass.sh"
 chmod 0755 "$work/askpass.sh"
 
+if [ "$wine" = 1 ]; then
 # A server left over from an earlier run of this prefix goes first.
 "$wineserver64" -k >/dev/null 2>&1 || true
 for p in $(prefix_processes); do kill "$p" 2>/dev/null || true; done
@@ -174,6 +196,7 @@ for _ in $(seq 60); do
   if [ $(( after - before )) -le 1 ]; then quiet=$(( quiet + 1 )); else quiet=0; fi
   [ "$quiet" -ge 3 ] && break
 done
+fi
 
 if [ -n "$quiet_load" ]; then
   for _ in $(seq 120); do
@@ -186,12 +209,12 @@ fi
 bench_args=(
   --fixture-env "$fixture/env" --sshd-pidfile "$fixture/sshd.pid" --sshd-log "$fixture/sshd.log"
   --native-host "$native_host" --com-host "$com_host" --tavrin-check "$tavrin_check"
-  --wine-loader "$wine64" --wineprefix "$WINEPREFIX" --wineserver-pid "$wineserver_pid"
+  --wine-loader "$wine64" --wineprefix "$WINEPREFIX" --wineserver-pid "${wineserver_pid:-0}"
   --plain-key "$keys/id_ed25519_plain" --pp-key "$keys/id_ed25519_pp" --askpass "$work/askpass.sh"
   --known-hosts-dir "$work/known" --changed-known-hosts-dir "$work/known-changed"
   --results "$work/results${libssh_prefix:+-variant}.md" --checks "$checks" --warmup "$warmup" --soak "$soak"
   --threads "$threads" --per-thread "$per_thread" --fault-timeout "$fault_timeout" --sections "$sections"
-  --reuse-checks "$reuse_checks" --kill-every "$kill_every"
+  --reuse-checks "$reuse_checks" --kill-every "$kill_every" --idle-links "$idle_links" --idle-seconds "$idle_seconds"
 )
 # A private mount namespace whose resolver is 127.0.0.1 (bench.py answers there), so that
 # the unknown-host case looks the name up without leaving the machine.

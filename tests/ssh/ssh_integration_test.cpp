@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <cstdio>
 #include <ostream>
@@ -48,9 +49,15 @@ protected:
         knownHosts_ = (std::filesystem::path(dir_) / "known_hosts").string();
         machineKnownHosts_ = (std::filesystem::path(dir_) / "ssh_known_hosts").string();
         component_ = ssh::MakeLibsshFactory({std::vector{FromUtf8(knownHosts_), FromUtf8(machineKnownHosts_)}});
+        failedClosesBefore_ = FailedCloses();
     }
     void TearDown() override {
         PumpFor(milliseconds(20));
+        // Whoever holds a socket closes it exactly once, on every way a run ends.
+        if (failedClosesBefore_) {
+            ssh::SessionPool::Instance().CloseAll();
+            EXPECT_EQ(*FailedCloses(), *failedClosesBefore_) << "a handle was closed twice";
+        }
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -69,6 +76,7 @@ protected:
     std::string knownHosts_;
     std::string machineKnownHosts_;
     std::unique_ptr<ssh::ComponentFactory> component_;
+    std::optional<int> failedClosesBefore_;
 };
 
 // "type base64" of a public key file.
@@ -77,6 +85,13 @@ std::string PublicKeyOf(const std::string& publicKeyFile) {
     std::string type, blob;
     in >> type >> blob;
     return type + " " + blob;
+}
+
+// Whether the fault server saw a login of `user` (it logs every attempt with the user's name).
+bool FaultServerSawLogin(const std::u16string& user) {
+    std::ifstream log{std::filesystem::path(Fixture("FAULT_SSHD_LOG"))};
+    const std::string logins((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    return logins.find(" " + ToUtf8(user) + "\n") != std::string::npos;
 }
 
 // The name under which known_hosts records the fixture's main server.
@@ -194,21 +209,34 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SshProtocol1", [](auto& s) { s.protocol = u"1"; }, "SSH protocol 1 is not supported"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// --- Key files that cannot be loaded fail the configuring, before any connection ----------------
+// --- Key files that cannot be loaded fail the check before any connection ---------------------
+// Most fail the configuring; a wrong pass phrase is found only when the key is opened, inside
+// the run's bound, and then fails the run before it connects, as a failure of the check's own.
 
 struct KeyLoadCase {
     const char* name;
     std::function<void(modTavrin::ConnectionSettings&, const std::string& dir)> change;
     const char* expected;
+    bool inTheRun = false;
 };
 void PrintTo(const KeyLoadCase& c, std::ostream* os) { *os << c.name; }
 
 
 class KeyLoadTest : public SshTest, public ::testing::WithParamInterface<KeyLoadCase> {};
 
-TEST_P(KeyLoadTest, GetMountListThrowsWithADescription) {
+TEST_P(KeyLoadTest, FailsWithADescriptionBeforeConnecting) {
     modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
     GetParam().change(s, dir_);
+    if (GetParam().inTheRun) {
+        s.port = static_cast<std::int16_t>(std::stoi(Fixture("FAULT_SSHD_PORT")));
+        s.userName = u"key-load-" + FromUtf8(std::to_string(std::random_device{}()));
+        const RunResult r = RunRemote(Component(), s);
+        ASSERT_TRUE(r.completed);
+        EXPECT_THAT(Narrow(r.error), HasSubstr(GetParam().expected));
+        EXPECT_TRUE(modTavrin::Outcome().startFailed);
+        EXPECT_FALSE(FaultServerSawLogin(s.userName));
+        return;
+    }
     modTavrin::Settings() = s;
     modTavrin::Outcome().completionFlag = 7;
     modTavrin::Outcome().errorText = u"untouched";
@@ -231,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
                         s.keyFile = FixtureU("KEY_ED25519");
                         s.password = u"not the pass phrase";
                     },
-                    "pass phrase of the key file"},
+                    "pass phrase of the key file", true},
         KeyLoadCase{"PassPhraseMissing",
                     [](auto& s, const auto&) {
                         s.keyFile = FixtureU("KEY_ED25519");
@@ -254,6 +282,25 @@ INSTANTIATE_TEST_SUITE_P(
                     [](auto& s, const auto&) { s.keyFile = FromUtf8(Fixture("KEY_RSA") + ".pub"); },
                     "does not hold a private key"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A key whose pass phrase takes seconds to derive cannot hold the check past its time-out: the
+// derivation runs inside the run's bound, and the key it gives serves the next check.
+TEST_F(SshTest, ASlowKeyFileEndsTheCheckWithinItsTimeout) {
+    modTavrin::ConnectionSettings s = PasswordSettings(u"echo ok", 1);
+    s.keyFile = FixtureU("KEY_ED25519_SLOW");
+    s.password = FixtureU("KEY_ED25519_PASSPHRASE");
+    const RunResult timedOut = RunRemote(Component(), s, seconds(10));
+    ReportSeconds(timedOut.seconds);
+    ASSERT_TRUE(timedOut.completed);
+    EXPECT_LT(timedOut.seconds, 2.0);
+    EXPECT_THAT(Narrow(timedOut.error), HasSubstr("Timed out after 1 seconds while opening the key file"));
+    EXPECT_FALSE(modTavrin::Outcome().startFailed);
+    s.timeout = 20;
+    const RunResult r = RunRemote(Component(), s, seconds(30));
+    ASSERT_TRUE(r.completed);
+    EXPECT_EQ(Narrow(r.error), "");
+    EXPECT_EQ(Narrow(r.output), "ok\n");
+}
 
 // --- What the command prints -----------------------------------------------------------------
 
@@ -414,9 +461,39 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return FixtureU("HOSTKEY_ED25519_SHA256"); }, ""},
         HostKeyCase{"PinnedList", nullptr, nullptr,
                     [] { return FixtureU("HOSTKEY_RSA_SHA256") + u" , " + FixtureU("HOSTKEY_ED25519_SHA256"); }, ""},
+        // A certificate authority for the host is a promise to verify it, which this client
+        // cannot keep: refused, unless a plain line records the key.
+        HostKeyCase{"CertificateAuthorityOnly",
+                    [] { return "@cert-authority " + RecordedName() + " " + OtherKey() + "\n"; }, nullptr, nullptr,
+                    "names a certificate authority for it"},
+        HostKeyCase{"CertificateAuthorityBesideARecordedKey",
+                    [] {
+                        return "@cert-authority " + RecordedName() + " " + OtherKey() + "\n" + RecordedName() + " " +
+                               ServerKey() + "\n";
+                    },
+                    nullptr, nullptr, ""},
         HostKeyCase{"PinnedMismatch", [] { return RecordedName() + " " + ServerKey() + "\n"; }, nullptr,
                     [] { return FixtureU("HOSTKEY_RSA_SHA256"); }, "not a key pinned for it"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An impostor at a host that only a certificate authority line covers never gets the password.
+TEST_F(SshTest, AHostCoveredOnlyByACertificateAuthorityGetsNoPassword) {
+    modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
+    s.port = static_cast<std::int16_t>(std::stoi(Fixture("FAULT_SSHD_PORT")));
+    s.userName = u"ca-only-" + FromUtf8(std::to_string(std::random_device{}()));
+    std::ofstream(std::filesystem::path(knownHosts_))
+        << "@cert-authority [" << Fixture("SSHD_HOST") << "]:" << s.port << " " << OtherKey() << "\n";
+    const RunResult r = RunRemote(Component(), s);
+    ASSERT_TRUE(r.completed);
+    EXPECT_THAT(Narrow(r.error), HasSubstr("names a certificate authority for it"));
+    EXPECT_THAT(Narrow(r.error), HasSubstr("line 1 of"));
+    EXPECT_FALSE(FaultServerSawLogin(s.userName));
+    // The same server, recorded nowhere, is accepted: the refusal above came from the line.
+    std::filesystem::remove(std::filesystem::path(knownHosts_));
+    const RunResult accepted = RunRemote(Component(), s);
+    EXPECT_EQ(Narrow(accepted.error), "");
+    EXPECT_TRUE(FaultServerSawLogin(s.userName));
+}
 
 TEST_F(SshTest, KnownHostsThatExistsButCannotBeReadRefuses) {
     std::filesystem::create_directories(std::filesystem::path(knownHosts_));  // a folder in its place
@@ -618,6 +695,53 @@ INSTANTIATE_TEST_SUITE_P(
                   "Timed out after 3 seconds while waiting for the server's SSH banner and key exchange"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- Hostile servers: the output is judged only when the command ended by itself --------------
+
+struct HostileCase {
+    const char* name;
+    const char* fault;     // what the fault server does (tests/fixtures/fault-sshd.py)
+    const char* expected;  // in the error text; nullptr: the run ends normally
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileServerTest : public SshTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(HostileServerTest, EndsDownUnlessTheCommandEndedByItself) {
+    const HostileCase& c = GetParam();
+    modTavrin::ConnectionSettings s = PasswordSettings(FromUtf8(std::string("fault ") + c.fault), 10);
+    s.port = static_cast<std::int16_t>(std::stoi(Fixture("FAULT_SSHD_PORT")));
+    const RunResult r = RunRemote(Component(), s, seconds(20));
+    ReportSeconds(r.seconds);
+    ASSERT_TRUE(r.completed);
+    if (c.expected == nullptr) {
+        EXPECT_EQ(Narrow(r.error), "");
+        EXPECT_EQ(Narrow(r.output), "begin\nend\n");
+    } else {
+        EXPECT_THAT(Narrow(r.error), HasSubstr(c.expected));
+    }
+    EXPECT_EQ(r.disconnectTraces, 1);
+    EXPECT_LT(r.seconds, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, HostileServerTest,
+    ::testing::Values(
+        HostileCase{"EndsNormally", "ok", nullptr},
+        HostileCase{"StatusBeforeItsEndOfFile", "status-before-eof", nullptr},
+        HostileCase{"NoExitStatusButAClose", "no-status", nullptr},
+        HostileCase{"MalformedDataPacket", "malformed-data",
+                    "sent data that could not be read (a malformed data packet) after 6 bytes of output"},
+        HostileCase{"MalformedStandardErrorPacket", "malformed-stderr",
+                    "sent data that could not be read (a malformed data packet for standard error)"},
+        HostileCase{"EndedBySignal", "exit-signal", "The command was ended by signal KILL after 6 bytes of output"},
+        HostileCase{"EndedBySignalWithACore", "exit-signal-core",
+                    "The command was ended by signal SEGV (core dumped) after 6 bytes of output"},
+        HostileCase{"ClosedWithoutEndOfFile", "close-without-eof",
+                    "was lost after 6 bytes of output (the server closed the command's channel"},
+        HostileCase{"DisconnectMessage", "disconnect", "was lost after 6 bytes of output"},
+        HostileCase{"Reset", "reset", "was lost after 6 bytes of output"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- Kept connections -------------------------------------------------------------------------
 
 // One check straight through the component; its output, or its error text.
@@ -705,6 +829,84 @@ TEST_F(KeptConnectionTest, ComponentsThatReadOtherKnownHostsFilesKeepLoginsApart
     EXPECT_NE(second.output, first.output);
     EXPECT_EQ(RunDirect(Component(), kWhichConnection, 30).output, first.output);
     EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 2u);
+}
+
+// A short probe interval for one test; the usual one again afterwards, with no probe left
+// running into the next test.
+class FastProbes {
+public:
+    explicit FastProbes(milliseconds interval) { ssh::SessionPool::Instance().SetProbeIntervalForTesting(interval); }
+    ~FastProbes() {
+        ssh::SessionPool::Instance().SetProbeIntervalForTesting(ssh::kProbeInterval);
+        WaitFor([] { return ssh::SessionPool::Instance().Probes().probing == 0; }, ssh::kProbeAnswer + seconds(1));
+    }
+    FastProbes(const FastProbes&) = delete;
+    FastProbes& operator=(const FastProbes&) = delete;
+
+    // Whether `done` came true within `bound`.
+    template <class Done>
+    static bool WaitFor(Done done, std::chrono::steady_clock::duration bound) {
+        const auto until = std::chrono::steady_clock::now() + bound;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return true;
+    }
+};
+
+TEST_F(KeptConnectionTest, AConnectionDroppedOnTheWayIsClosedByItsProbeBeforeACheckTakesIt) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the connection is dropped with iptables, on Linux";
+#else
+    ssh::SessionPool& pool = ssh::SessionPool::Instance();
+    const DirectRun first = RunDirect(Component(), kWhichConnection, 30);
+    ASSERT_EQ(first.error, "");
+    ASSERT_EQ(pool.IdleCount(), 1u);
+    // From here on, nothing of the kept connection reaches either side; a new one passes.
+    const DroppedConnection dropped(std::stoi(Fixture("SSHD_PORT")), std::stoi(first.output));
+    if (!dropped.Active()) GTEST_SKIP() << "iptables cannot drop packets here (not root, or no iptables)";
+    const ssh::ProbeCounts before = pool.Probes();
+    const auto start = std::chrono::steady_clock::now();
+    const FastProbes fast(milliseconds(200));
+    ASSERT_TRUE(FastProbes::WaitFor([&] { return pool.Probes().discarded > before.discarded; },
+                                    milliseconds(200) + ssh::kProbeAnswer + seconds(3)));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    // Closed for want of an answer: the probe waited its whole bound.
+    EXPECT_GE(waited, ssh::kProbeAnswer);
+    EXPECT_EQ(pool.Probes().answered, before.answered);
+    EXPECT_EQ(pool.IdleCount(), 0u);
+
+    const auto checkStart = std::chrono::steady_clock::now();
+    const DirectRun second = RunDirect(Component(), kWhichConnection, 30);
+    ReportSeconds(std::chrono::duration<double>(std::chrono::steady_clock::now() - checkStart).count());
+    EXPECT_EQ(second.error, "");
+    EXPECT_FALSE(second.output.empty());
+    EXPECT_NE(second.output, first.output);
+    EXPECT_EQ(pool.IdleCount(), 1u);
+#endif
+}
+
+TEST_F(KeptConnectionTest, ALiveConnectionAnswersItsProbesAndServesTheNextCheckWithoutALogin) {
+    ssh::SessionPool& pool = ssh::SessionPool::Instance();
+    const DirectRun first = RunDirect(Component(), kWhichConnection, 30);
+    ASSERT_EQ(first.error, "");
+    const ssh::ProbeCounts before = pool.Probes();
+    {
+        const FastProbes fast(milliseconds(100));
+        // Several probes one after another: each one leaves the session ready for the next.
+        EXPECT_TRUE(FastProbes::WaitFor([&] { return pool.Probes().answered >= before.answered + 3; }, seconds(5)));
+    }
+    EXPECT_EQ(pool.Probes().discarded, before.discarded);
+    EXPECT_EQ(pool.IdleCount(), 1u);
+
+    const DirectRun second = RunDirect(Component(), kWhichConnection, 30);
+    EXPECT_EQ(second.error, "");
+    EXPECT_EQ(second.output, first.output);  // the same connection: no new login
+    const DirectRun third = RunDirect(Component(), u"echo still", 30);
+    EXPECT_EQ(third.error, "");
+    EXPECT_EQ(third.output, "still\n");
+    EXPECT_EQ(pool.IdleCount(), 1u);
 }
 
 TEST_F(KeptConnectionTest, ChecksOnSeveralThreadsAtOnceGetOnlyTheirOwnOutput) {

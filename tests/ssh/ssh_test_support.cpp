@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -39,7 +40,34 @@ constexpr int kNoSignal = 0;
 #error "TAVRIN_SSHD_FIXTURE_ENV names the fixture's env file"
 #endif
 
+#ifndef _WIN32
+#include <sys/syscall.h>
+
+#include <atomic>
+#include <cerrno>
+
+// Every close of this process (libssh's included: it is linked statically, so its calls bind to
+// this definition) goes through here, and one that finds no such handle is counted: a second
+// close of the same number would have closed whatever another thread had opened under it.
+namespace {
+std::atomic<int> failedCloses{0};
+}
+extern "C" int close(int fd) {
+    const long rc = ::syscall(SYS_close, fd);
+    if (rc != 0 && errno == EBADF) failedCloses.fetch_add(1);
+    return static_cast<int>(rc);
+}
+#endif
+
 namespace tavrin::testing {
+
+std::optional<int> FailedCloses() {
+#ifdef _WIN32
+    return std::nullopt;
+#else
+    return failedCloses.load();
+#endif
+}
 
 namespace {
 
@@ -392,6 +420,37 @@ int ClosedPort() {
     const NativeSocket s = ListenOnLoopback(port);
     if (s != kNoSocket) CloseNative(s);
     return port;
+}
+
+DroppedConnection::DroppedConnection(int serverPort, int clientPort) {
+#if defined(_WIN32)
+    (void)serverPort;
+    (void)clientPort;
+#else
+    if (geteuid() != 0) return;
+    const std::string server = std::to_string(serverPort), client = std::to_string(clientPort);
+    for (const auto& [from, to] : {std::pair{server, client}, std::pair{client, server}}) {
+        std::string rule = "INPUT -i lo -p tcp -s 127.0.0.1 --sport " + from + " -d 127.0.0.1 --dport " + to +
+                           " -m comment --comment tavrin-test -j DROP";
+        // -w: other programs may change the rules at the same moment.
+        if (std::system(("iptables -w -I " + rule + " >/dev/null 2>&1").c_str()) != 0) break;
+        rules_.push_back(std::move(rule));
+    }
+    if (rules_.size() != 2) {
+        for (const std::string& rule : rules_) (void)std::system(("iptables -w -D " + rule + " >/dev/null 2>&1").c_str());
+        rules_.clear();
+    }
+#endif
+}
+
+DroppedConnection::~DroppedConnection() {
+#if !defined(_WIN32)
+    for (const std::string& rule : rules_) {
+        if (std::system(("iptables -w -D " + rule + " >/dev/null 2>&1").c_str()) != 0) {
+            ADD_FAILURE() << "the iptables rule '" << rule << "' could not be removed; remove it by hand";
+        }
+    }
+#endif
 }
 
 }  // namespace tavrin::testing

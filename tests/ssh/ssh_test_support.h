@@ -9,6 +9,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -65,6 +66,10 @@ private:
     std::atomic<int> accepted_{0};
 };
 
+// How many closes of this process found no such handle (EBADF) so far; nothing where closes
+// cannot be watched (Windows).
+std::optional<int> FailedCloses();
+
 // A port on 127.0.0.1 on which nothing listens (found free a moment ago).
 int ClosedPort();
 
@@ -105,5 +110,22 @@ private:
     int port_ = 0;
 };
 
+// One TCP connection on 127.0.0.1 whose packets vanish in both directions while the object
+// lives, as when a NAT or firewall on the way forgets it: iptables rules in INPUT, added by the
+// constructor and removed by the destructor (so also when the test fails). Linux as root with
+// iptables only; elsewhere, or when a rule cannot be added, Active() is false and nothing is
+// left behind. The rules carry the comment "tavrin-test" (`iptables -S INPUT` shows leftovers
+// of a test program that was killed).
+class DroppedConnection {
+public:
+    DroppedConnection(int serverPort, int clientPort);
+    ~DroppedConnection();
+    DroppedConnection(const DroppedConnection&) = delete;
+    DroppedConnection& operator=(const DroppedConnection&) = delete;
+    bool Active() const { return rules_.size() == 2; }
+
+private:
+    std::vector<std::string> rules_;  // the match of each rule added, as iptables arguments
+};
 
 }  // namespace tavrin::testing
