@@ -73,31 +73,62 @@ std::u16string FromUtf8(std::string_view in) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view in) {
-    std::string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        std::uint32_t cp = in[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i + 1] - 0xDC00u);
-            ++i;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+namespace {
+
+// The code point that starts at `i` (a surrogate pair taken as one; a lone surrogate as it is),
+// and how many units it takes.
+char32_t CodePointAt(std::u16string_view in, std::size_t i, std::size_t& units) {
+    const char32_t unit = in[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+        units = 2;
+        return 0x10000 + ((unit - 0xD800) << 10) + (in[i + 1] - 0xDC00u);
+    }
+    units = 1;
+    return unit;
+}
+
+std::size_t EncodedLength(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
+}  // namespace
+
+std::size_t Utf8Length(std::u16string_view in) {
+    std::size_t length = 0;
+    for (std::size_t i = 0, units = 1; i < in.size(); i += units) length += EncodedLength(CodePointAt(in, i, units));
+    return length;
+}
+
+char* WriteUtf8(std::u16string_view in, char* out) {
+    const auto put = [&out](std::uint32_t byte) { *out++ = static_cast<char>(byte); };
+    for (std::size_t i = 0, units = 1; i < in.size(); i += units) {
+        const std::uint32_t cp = CodePointAt(in, i, units);
+        switch (EncodedLength(cp)) {
+        case 1:
+            put(cp);
+            break;
+        case 2:
+            put(0xC0 | (cp >> 6));
+            put(0x80 | (cp & 0x3F));
+            break;
+        case 3:
+            put(0xE0 | (cp >> 12));
+            put(0x80 | ((cp >> 6) & 0x3F));
+            put(0x80 | (cp & 0x3F));
+            break;
+        default:
+            put(0xF0 | (cp >> 18));
+            put(0x80 | ((cp >> 12) & 0x3F));
+            put(0x80 | ((cp >> 6) & 0x3F));
+            put(0x80 | (cp & 0x3F));
+            break;
         }
     }
+    return out;
+}
+
+// Sized before it is written, so that the text is never copied while it grows.
+std::string ToUtf8(std::u16string_view in) {
+    std::string out(Utf8Length(in), '\0');
+    WriteUtf8(in, out.data());
     return out;
 }
 

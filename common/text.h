@@ -11,6 +11,12 @@ namespace tavrin {
 std::u16string FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
 
+// ToUtf8 in two steps, for a buffer that must not grow (a secret's, platform/secret.h): the
+// length of the UTF-8 form, and the form written to `out`, which has room for that many bytes.
+// Returns the end of what was written.
+std::size_t Utf8Length(std::u16string_view text);
+char* WriteUtf8(std::u16string_view text, char* out);
+
 // One UTF-8 sequence at the start of `bytes` (well-formed UTF-8 only: no overlong forms, no
 // surrogates, nothing above U+10FFFF). The one UTF-8 reader of the system: FromUtf8 and the
 // decoder of command output both take their steps from it.

@@ -3,6 +3,7 @@
 #include "common/automation_error.h"
 #include "common/base64.h"
 #include "platform/codepage.h"
+#include "platform/secret.h"
 
 namespace base64 {
 
@@ -31,11 +32,22 @@ std::u16string Base64Encode(std::u16string_view text) {
 }
 
 std::u16string Base64Encode(std::u16string_view text, const tavrin::platform::AnsiCodePage& codePage) {
-    // One byte per character in the code page, then the bytes' Base64.
+    // One byte per character in the code page, then the bytes' Base64. The text may be a
+    // password: both steps are overwritten before their memory is given back.
     std::string bytes;
+    std::string encoded;
+    const struct Wiped {
+        std::string& bytes;
+        std::string& encoded;
+        ~Wiped() {
+            tavrin::platform::SecureWipe(bytes);
+            tavrin::platform::SecureWipe(encoded);
+        }
+    } wiped{bytes, encoded};
     bytes.reserve(text.size());
     for (const char16_t c : text) bytes.push_back(static_cast<char>(codePage.EncodeChar(c)));
-    const std::string encoded = tavrin::EncodeBase64(bytes);
+    encoded.reserve((bytes.size() + 2) / 3 * 4);
+    tavrin::AppendBase64(bytes, encoded);
     return std::u16string(encoded.begin(), encoded.end());
 }
 

@@ -5,6 +5,7 @@
 #include "parameters/generic.h"
 #include "platform/secret.h"
 
+#include <algorithm>
 #include <set>
 
 namespace tavrin::parameters {
@@ -88,6 +89,20 @@ void ForEachRawPiece(std::u16string_view s, Visit visit) {
 // "#" KEY "=", so a key with blanks at its ends, or an empty one, is never found.
 bool IsLookupKey(std::u16string_view key) { return !key.empty() && TrimBlanks(key).size() == key.size(); }
 
+// The texts of pieces or fields made on the way, overwritten when they go: one of them may be
+// the password's Base64.
+void Wipe(Piece& piece) noexcept { platform::SecureWipe(piece.text); }
+void Wipe(StoredField& field) noexcept { platform::SecureWipe(field.value); }
+template <class T>
+struct WipedTexts {
+    std::vector<T>& list;
+    ~WipedTexts() {
+        for (T& item : list) Wipe(item);
+    }
+};
+template <class T>
+WipedTexts(std::vector<T>&) -> WipedTexts<T>;
+
 }  // namespace
 
 std::span<const FieldSpec> Fields() { return kFields; }
@@ -164,12 +179,15 @@ std::u16string_view CodeMeaning(Field field, std::u16string_view code) {
 
 std::vector<Piece> Pieces(std::u16string_view s) {
     std::vector<Piece> pieces;
-    // The upper-case keys met so far: GetField finds the first "#KEY=" of the upper-case copy,
-    // and a piece's key runs to its first "=", so the first piece with a key is where any
+    // Room for every piece from the start: a list that grows moves its pieces, and a short text
+    // moved leaves its characters behind in the memory given back.
+    pieces.reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), u'#')));
+    // The upper-case keys met so far: GetField finds the first "#KEY=" that matches by upper
+    // case, and a piece's key runs to its first "=", so the first piece with a key is where any
     // lookup of that key lands.
     std::set<std::u16string> seen;
     ForEachRawPiece(s, [&](const RawPiece& raw) {
-        Piece piece;
+        Piece& piece = pieces.emplace_back();
         piece.position = raw.position;
         piece.text = std::u16string(s.substr(raw.position + 1, raw.end - raw.position - 1));
         if (raw.equals != std::u16string_view::npos) {
@@ -179,37 +197,47 @@ std::vector<Piece> Pieces(std::u16string_view s) {
                 piece.kind = seen.insert(Generic::UpperCase(key)).second ? Piece::Kind::Field : Piece::Kind::Hidden;
             }
         }
-        pieces.push_back(std::move(piece));
     });
     return pieces;
 }
 
 std::vector<StoredField> StoredFields(std::u16string_view s) {
+    std::vector<Piece> pieces = Pieces(s);
+    const WipedTexts wiped{pieces};
     std::vector<StoredField> fields;
-    for (Piece& piece : Pieces(s)) {
+    fields.reserve(pieces.size());
+    for (Piece& piece : pieces) {
         if (piece.kind != Piece::Kind::Field) continue;
-        StoredField field;
+        StoredField& field = fields.emplace_back();
         field.position = piece.position;
-        field.value = piece.text.substr(piece.key.size() + 1);
+        field.value = std::u16string(std::u16string_view(piece.text).substr(piece.key.size() + 1));
         field.key = std::move(piece.key);
-        fields.push_back(std::move(field));
     }
     return fields;
 }
 
 std::u16string WithField(std::u16string_view s, std::u16string_view key, std::u16string_view value) {
     const std::u16string upperKey = Generic::UpperCase(TrimBlanks(key));
-    for (const StoredField& field : StoredFields(s)) {
+    std::vector<StoredField> fields = StoredFields(s);
+    const WipedTexts wiped{fields};
+    // Each result is sized before it is written: a string that grows leaves copies of the
+    // shorter one (and of the password's Base64 in it) in the memory given back.
+    for (const StoredField& field : fields) {
         if (Generic::UpperCase(field.key) != upperKey) continue;
         const std::size_t start = field.position + 1 + field.key.size() + 1;
-        std::u16string out(s.substr(0, start));
+        std::u16string out;
+        out.reserve(s.size() - field.value.size() + value.size());
+        out += s.substr(0, start);
         out += value;
         out += s.substr(start + field.value.size());
         return out;
     }
-    std::u16string out(s);
+    const std::u16string trimmedKey = TrimBlanks(key);
+    std::u16string out;
+    out.reserve(s.size() + trimmedKey.size() + value.size() + 3);
+    out += s;
     if (out.empty() || out.back() != u'#') out += u'#';
-    out += TrimBlanks(key);
+    out += trimmedKey;
     out += u'=';
     out += value;
     out += u'#';
@@ -219,7 +247,11 @@ std::u16string WithField(std::u16string_view s, std::u16string_view key, std::u1
 std::u16string WithFieldsAppended(std::u16string_view closedString, const std::vector<StoredField>& fields) {
     if (fields.empty()) return std::u16string(closedString);
     // The closing "#" of the string is the opening "#" of the first field added.
-    std::u16string out(closedString);
+    std::size_t size = closedString.size() + 1;
+    for (const StoredField& field : fields) size += field.key.size() + field.value.size() + 2;
+    std::u16string out;
+    out.reserve(size);
+    out += closedString;
     if (out.empty() || out.back() != u'#') out += u'#';
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) out += u'#';

@@ -2,8 +2,11 @@
 // Secrets (passwords, pass phrases, decrypted key material) in memory that is overwritten
 // before it is given back.
 
+#include "common/text.h"
+
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace tavrin::platform {
 
@@ -22,7 +25,10 @@ template <class Char>
 class BasicSecret {
 public:
     BasicSecret() = default;
-    explicit BasicSecret(std::basic_string<Char> text) : text_(std::move(text)) {}
+    // A moved string keeps a short text in its own buffer (the small-string optimisation copies
+    // it and leaves the source's characters where they were): the source is wiped.
+    explicit BasicSecret(std::basic_string<Char>&& text) noexcept : text_(std::move(text)) { SecureWipe(text); }
+    explicit BasicSecret(const std::basic_string<Char>& text) : text_(text) {}
     ~BasicSecret() { SecureWipe(text_); }
     BasicSecret(const BasicSecret& other) : text_(other.text_) {}
     BasicSecret(BasicSecret&& other) noexcept : text_(std::move(other.text_)) { SecureWipe(other.text_); }
@@ -53,5 +59,14 @@ private:
 
 using SecretBytes = BasicSecret<char>;
 using SecretText = BasicSecret<char16_t>;
+
+// The UTF-8 form of a secret text (as ToUtf8 writes it), in one buffer of its final size: a
+// buffer that grew would leave its shorter predecessors in freed memory.
+inline SecretBytes SecretUtf8(std::u16string_view text) {
+    SecretBytes out;
+    out.get().resize(Utf8Length(text));
+    WriteUtf8(text, out.get().data());
+    return out;
+}
 
 }  // namespace tavrin::platform

@@ -1,10 +1,15 @@
 #include "ssh/crypto.h"
 
 #include "common/automation_error.h"
+#include "platform/secret.h"
 
 #include <gcrypt.h>
+#include <malloc.h>
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -17,6 +22,46 @@ namespace {
 void QuietLog(void*, int, const char*, va_list) {}
 
 int Algorithm(Digest digest) { return digest == Digest::Sha1 ? GCRY_MD_SHA1 : GCRY_MD_SHA256; }
+
+// libgcrypt's memory, overwritten whenever it is given back: what libgcrypt frees (the private
+// keys of the Windows build's libssh among it) keeps nothing of itself. The blocks are the C
+// library's own, so a block allocated before these functions were installed is freed by them
+// alike. Secure memory stays off (see Prepare), so no block comes from libgcrypt's own pool.
+std::size_t UsableSize(void* block) {
+#if defined(_WIN32)
+    return _msize(block);
+#else
+    return malloc_usable_size(block);
+#endif
+}
+
+void* Allocate(std::size_t size) {
+    if (size == 0) {
+        // As libgcrypt's own allocator answers: a request for nothing is a mistake.
+        errno = EINVAL;
+        return nullptr;
+    }
+    return std::malloc(size);
+}
+
+int NeverSecure(const void*) { return 0; }
+
+void Release(void* block) {
+    if (block == nullptr) return;
+    platform::SecureWipe(block, UsableSize(block));
+    std::free(block);
+}
+
+// Never the C library's realloc, which may leave the old block as it was.
+void* Reallocate(void* block, std::size_t size) {
+    const std::size_t held = UsableSize(block);
+    if (size <= held) return block;
+    void* moved = std::malloc(size);
+    if (moved == nullptr) return nullptr;
+    std::memcpy(moved, block, held);
+    Release(block);
+    return moved;
+}
 
 struct MdCloser {
     void operator()(gcry_md_hd_t h) const { gcry_md_close(h); }
@@ -46,10 +91,18 @@ void Prepare() {
         // its request limit and in a forked child) answers each request from its own state.
         // The choice is honoured only before libgcrypt initialises, so it comes first.
         gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_FIPS);
+        // Every block is wiped when libgcrypt gives it back. Installing the functions counts as
+        // libgcrypt's first initialisation, so it comes after the generator's choice.
+        gcry_set_allocation_handler(&Allocate, &Allocate, &NeverSecure, &Reallocate, &Release);
         gcry_check_version(nullptr);
         if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P) == 0) {
-            // Without secure memory: libssh's finalize (gcrypt build) terminates it, and a later
-            // initialise in the same process could not bring it back. Secrets are wiped by us.
+            // Without libgcrypt's secure memory, for two reasons. Its pool is torn down by
+            // libssh's finalize (gcrypt build: GCRYCTL_TERM_SECMEM, whenever the last use of
+            // libssh ends), while the DRBG keeps its state in that pool for the life of the
+            // process: the next check's random numbers would come from freed memory. And it
+            // would not hold libssh's private keys anyway: libssh builds them from buffers of
+            // its own, and libgcrypt moves an S-expression to secure memory only when one of
+            // its parts is there already. The functions above wipe every block instead.
             gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
             gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
         }

@@ -193,7 +193,9 @@ std::vector<SecretBytes> PassPhraseCandidates(const std::u16string& passPhrase) 
 KeyPtr OpenTextKey(const std::u16string& path, const SecretBytes& text, bool encrypted,
                    const std::optional<std::u16string>& passPhrase) {
     const SecretBytes phrase(passPhrase ? ToUtf8(*passPhrase) : std::string());
-    KeyPtr key = Import(text, passPhrase ? phrase.get().c_str() : nullptr);
+    // Never no pass phrase at all: libssh would then let OpenSSL ask the terminal for one, and a
+    // PEM header that only OpenSSL takes for encrypted would hold the check at that prompt.
+    KeyPtr key = Import(text, phrase.get().c_str());
     if (!key) {
         if (encrypted) {
             throw errors::ComponentFailure(u"The pass phrase of the key file " + Quoted(path) +

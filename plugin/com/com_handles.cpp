@@ -1,12 +1,15 @@
 #include "plugin/com/com_handles.h"
 
+#include "platform/secret.h"
 #include "platform/win32_text.h"
 
 #include <new>
 
 namespace tavrin::com {
 
-Bstr::Bstr(std::u16string_view text) : Bstr(std::wstring_view(ToWide(text))) {}
+void WipeBstr(BSTR text) noexcept {
+    if (text != nullptr) platform::SecureWipe(text, ::SysStringByteLen(text));
+}
 
 namespace {
 
@@ -16,7 +19,17 @@ BSTR Allocate(std::wstring_view text) {
     return copy;
 }
 
+// Written unit by unit into the BSTR itself: no wide string in between keeps a copy.
+BSTR Allocate(std::u16string_view text) {
+    const BSTR copy = ::SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+    if (copy == nullptr) throw std::bad_alloc();
+    for (std::size_t i = 0; i < text.size(); ++i) copy[i] = static_cast<wchar_t>(text[i]);
+    return copy;
+}
+
 }  // namespace
+
+Bstr::Bstr(std::u16string_view text) : OwnedHandle(Allocate(text)) {}
 
 Bstr::Bstr(std::wstring_view text) : OwnedHandle(Allocate(text)) {}
 

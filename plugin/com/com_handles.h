@@ -47,8 +47,15 @@ private:
     H handle_ = nullptr;
 };
 
+// Overwrites a BSTR's characters before it is freed: a property may hold the parameter string,
+// and with it the password's Base64 (the system's BSTR cache would keep it as it was).
+void WipeBstr(BSTR text) noexcept;
+
 struct FreeBstr {
-    void operator()(BSTR text) const noexcept { ::SysFreeString(text); }
+    void operator()(BSTR text) const noexcept {
+        WipeBstr(text);
+        ::SysFreeString(text);
+    }
 };
 struct CloseRegKey {
     void operator()(HKEY key) const noexcept { ::RegCloseKey(key); }
@@ -65,11 +72,11 @@ public:
     UINT size() const noexcept { return ::SysStringLen(get()); }
 };
 
-// An owned VARIANT, cleared on destruction.
+// An owned VARIANT, cleared on destruction; a text it owns is overwritten first (WipeBstr).
 class Variant {
 public:
     Variant() noexcept { ::VariantInit(&v_); }
-    ~Variant() { ::VariantClear(&v_); }
+    ~Variant() { Clear(); }
     Variant(Variant&& other) noexcept : Variant() { std::swap(v_, other.v_); }
     Variant& operator=(Variant&& other) noexcept {
         std::swap(v_, other.v_);
@@ -84,7 +91,7 @@ public:
     const VARIANT* address() const noexcept { return &v_; }
     // Clears what it holds and hands out the address for an [out] VARIANT* parameter.
     VARIANT* put() noexcept {
-        ::VariantClear(&v_);
+        Clear();
         return &v_;
     }
     // Moves the value out into a caller-owned VARIANT (which must not hold anything).
@@ -95,6 +102,11 @@ public:
     VARTYPE type() const noexcept { return V_VT(&v_); }
 
 private:
+    void Clear() noexcept {
+        if (V_VT(&v_) == VT_BSTR) WipeBstr(V_BSTR(&v_));
+        ::VariantClear(&v_);
+    }
+
     VARIANT v_;
 };
 

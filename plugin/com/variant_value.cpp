@@ -21,11 +21,12 @@ void VariantValue::Store(const VARIANT& value) {
 }
 
 void VariantValue::StoreText(std::u16string_view text) {
+    // The text is put in place as it is made, without a second copy.
     Bstr bstr(text);
     Variant value;
     V_VT(value.address()) = VT_BSTR;
     V_BSTR(value.address()) = bstr.release();
-    Store(value.get());
+    value_ = std::move(value);
 }
 
 void VariantValue::CopyTo(VARIANT* target) const {
@@ -64,6 +65,8 @@ std::int16_t ToInteger16(const VARIANT& value) {
 }
 
 std::u16string ToText(const VARIANT& value) {
+    // A text is read as it is: its conversion would only be one more copy of it.
+    if (V_VT(&value) == VT_BSTR) return ToU16(V_BSTR(&value));
     const Variant converted = Convert(value, VT_BSTR);
     return ToU16(V_BSTR(converted.address()));
 }

@@ -16,7 +16,9 @@ namespace tavrin::com {
 // refers to. An object reference is kept as that reference, not as the object's default
 // value, and putref of a value that is not an object stores a copy as put does: the host's
 // value always comes back unchanged, whichever of the two it used. The old value is released
-// only after the copy has succeeded, so a failed store leaves the property as it was.
+// only after the copy has succeeded, so a failed store leaves the property as it was. A text
+// held is overwritten when it is replaced and when the property goes (sa_parameter holds the
+// password's Base64).
 class VariantValue {
 public:
     // Throws HResultError (with the platform's description) when the value cannot be copied.

@@ -1,4 +1,5 @@
 #include "parameters/generic.h"
+#include "common/text.h"
 #include "parameters/fields.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +17,22 @@ struct FieldCase {
 
 class GetFieldTest : public ::testing::TestWithParam<FieldCase> {};
 
+// The lookup as it is defined: the first "#KEY=" in the upper-case string. GetField compares in
+// place instead (an upper-case copy would be one more copy of the password's Base64).
+std::u16string LookupInUpperCaseCopy(std::u16string_view parameters, std::u16string_view key) {
+    const std::u16string upper = Generic::UpperCase(parameters);
+    const std::u16string needle = u"#" + Generic::UpperCase(tavrin::TrimBlanks(key)) + u"=";
+    const std::size_t at = upper.find(needle);
+    if (at == std::u16string::npos) return {};
+    const std::size_t start = at + needle.size();
+    const std::size_t end = std::min(upper.find(u'#', start), upper.size());
+    return std::u16string(parameters.substr(start, end - start));
+}
+
 TEST_P(GetFieldTest, ReturnsTheValue) {
     const auto& c = GetParam();
     EXPECT_EQ(Generic::GetField(c.parameters, c.key), c.expected);
+    EXPECT_EQ(Generic::GetField(c.parameters, c.key), LookupInUpperCaseCopy(c.parameters, c.key));
 }
 
 constexpr std::u16string_view kWritten =
@@ -58,7 +72,15 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"sharp_s_is_not_ss", u"#STRASSE=v#", u"straße", u""},
         FieldCase{"non_ascii_key_case", u"#ÉTÉ=chaud#", u"été", u"chaud"},
         FieldCase{"value_runs_to_end", u"#USR=abc", u"USR", u"abc"},
-        FieldCase{"value_empty_at_end", u"#USR=", u"USR", u""}),
+        FieldCase{"value_empty_at_end", u"#USR=", u"USR", u""},
+        // Compared unit by unit: a unit whose upper case is an ASCII letter matches that letter.
+        FieldCase{"long_s_is_s", u"#UſR=x#USR=y#", u"USR", u"x"},
+        FieldCase{"dotless_i_is_i", u"#HFP=#pıng=x#", u"PING", u"x"},
+        FieldCase{"key_at_the_very_end", u"#USR", u"USR", u""},
+        FieldCase{"key_cut_short", u"#US", u"USR", u""},
+        FieldCase{"hash_alone", u"#", u"USR", u""},
+        FieldCase{"key_asked_with_a_hash", u"#A#B=1#", u"a#b", u"1"},
+        FieldCase{"match_after_a_near_miss", u"#USX=1#US#USR=2#", u"USR", u"2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpperCaseTest, KeepsTheLengthAndMapsOneToOne) {

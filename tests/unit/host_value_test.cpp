@@ -1,8 +1,11 @@
 #include "common/automation_error.h"
 #include "common/numbers.h"
 #include "plugin/host_value.h"
+#include "plugin/portable_object.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -54,6 +57,30 @@ TEST(HostValueTest, ToText) {
     EXPECT_EQ(ToText(-0.5), u"-0.5");
     EXPECT_EQ(ToText(std::u16string(u"host")), u"host");
     EXPECT_THROW(ToText(NullValue{}), tavrin::AutomationError);
+}
+
+// The portable object's parameter string holds the password's Base64: a text stored there is
+// taken without leaving a copy in what it came from, and reads back as it was stored.
+TEST(HostValueTest, TheParameterValueLeavesNoCopyBehind) {
+    const auto wiped = [](const HostValue& value) {
+        const auto& text = std::get<std::u16string>(value);
+        return std::all_of(text.data(), text.data() + text.capacity(), [](char16_t c) { return c == u'\0'; });
+    };
+    for (const std::u16string text : {u"#PWD=cA==#", u"#ENC=T#USR=monitor#PWD=c2VjcmV0#PROTO=A#PORT=22#"}) {
+        WipedHostValue value;
+        HostValue moved = text;
+        value = std::move(moved);
+        EXPECT_EQ(ToText(value.get()), text);
+        EXPECT_TRUE(wiped(moved)) << "moved in: " << std::string(text.begin(), text.end());
+
+        const HostValue copied = std::u16string(u"#USR=other#");
+        value = copied;
+        EXPECT_EQ(ToText(value.get()), u"#USR=other#");
+        EXPECT_EQ(ToText(copied), u"#USR=other#") << "a copy leaves its source alone";
+
+        value = HostValue(NullValue{});
+        EXPECT_THROW(ToText(value.get()), tavrin::AutomationError);
+    }
 }
 
 }  // namespace
