@@ -1,18 +1,130 @@
+#include "common/automation_error.h"
+#include "fuzz/ppk_writer.h"
 #include "ssh/ppk_key.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
 using tavrin::ssh::keyfile::KeyFileProblem;
 namespace keyfile = tavrin::ssh::keyfile;
 
-// Key file texts as an attacker could leave them: the PuTTY reader, the OpenSSH inspection and
-// the clean-up of editor leftovers. Encrypted PuTTY files are only parsed (a pass phrase would
-// make every input an Argon2 run); unencrypted ones go through the MAC check and the rewrite.
+// Key file texts as an attacker could leave them: the PuTTY reader, its key derivation and
+// decryption, the OpenSSH inspection and the clean-up of editor leftovers.
+//
+// Input: the file's text; after its last NUL byte, if any, the pass phrase's bytes. Encrypted
+// PuTTY files are opened with that pass phrase only when their Argon2 work stays within
+// fuzz::kArgon2Budget. Each file that reads is also written again by fuzz/ppk_writer.h, under
+// the pass phrase, with a MAC that matches (an unencrypted one also encrypted): that copy must
+// open with the pass phrase (or be refused for what its key holds), and never with another one.
+
+namespace {
+
+using Kind = KeyFileProblem::Kind;
+
+// The text PpkToOpenSsh gives for a MAC that does not match; a file written with the right MAC
+// must never get it.
+constexpr std::string_view kMacMismatch = "its MAC does not match its contents";
+
+// What passes the MAC becomes an unencrypted OpenSSH key whose public part is the file's.
+void CheckConverted(const keyfile::PpkFile& file, const tavrin::platform::SecretBytes& converted) {
+    const auto facts = keyfile::InspectOpenSshKey(converted.get());
+    if (!facts || facts->cipher != "none" || facts->publicBlob != file.publicBlob) std::abort();
+    if (keyfile::NormaliseKeyText(converted.get()).get() != converted.get()) std::abort();
+}
+
+// Opens with a pass phrase that may be wrong; returns the problem's kind, or nothing when the
+// file opened.
+std::optional<Kind> Open(const keyfile::PpkFile& file, const std::optional<std::string_view>& phrase) {
+    try {
+        CheckConverted(file, keyfile::PpkToOpenSsh(file, phrase));
+        return std::nullopt;
+    } catch (const KeyFileProblem& problem) {
+        return problem.kind();
+    }
+}
+
+// The reader's fields against those a written file must give back.
+bool SameFields(const keyfile::PpkFile& a, const keyfile::PpkFile& b) {
+    return a.version == b.version && a.algorithm == b.algorithm && a.encryption == b.encryption &&
+           a.comment == b.comment && a.publicBlob == b.publicBlob && a.keyDerivation == b.keyDerivation &&
+           a.argon2Memory == b.argon2Memory && a.argon2Passes == b.argon2Passes &&
+           a.argon2Parallelism == b.argon2Parallelism && a.argon2Salt == b.argon2Salt;
+}
+
+// The file written again under `sealPhrase` must open with it, and with no other.
+void CheckWritten(const keyfile::PpkFile& file, const std::string& sealPhrase) {
+    std::string written;
+    try {
+        written = fuzz::WritePpk(file, sealPhrase);
+    } catch (const tavrin::AutomationError&) {
+        return;  // Argon2 parameters that the library refuses (a salt too short for it)
+    }
+    keyfile::PpkFile again;
+    try {
+        again = keyfile::ParsePpk(written);
+    } catch (const KeyFileProblem&) {
+        std::abort();  // what the reader took, written plainly, must read again
+    }
+    if (!SameFields(file, again)) std::abort();
+    const std::optional<std::string_view> right =
+        file.Encrypted() ? std::optional<std::string_view>(sealPhrase) : std::nullopt;
+    try {
+        CheckConverted(again, keyfile::PpkToOpenSsh(again, right));
+    } catch (const KeyFileProblem& problem) {
+        // The right pass phrase is never wrong, and the MAC matches; the key itself may still be
+        // refused.
+        if (problem.kind() == Kind::WrongPassPhrase || problem.kind() == Kind::NoPassPhrase) std::abort();
+        if (std::string_view(problem.what()) == kMacMismatch) std::abort();
+    }
+    if (file.Encrypted()) {
+        // Another pass phrase never opens it.
+        const std::string wrong = sealPhrase + "\x01";
+        if (!Open(again, std::string_view(wrong))) std::abort();
+    }
+}
+
+void CheckPpk(const keyfile::PpkFile& file, const std::optional<std::string_view>& phrase) {
+    keyfile::InspectPublicBlob(file.publicBlob);
+    const bool phraseGiven = phrase && !phrase->empty();
+    if (file.Encrypted() && !phraseGiven) {
+        // No derivation is tried without a pass phrase.
+        const auto kind = Open(file, phrase);
+        if (!kind || (*kind != Kind::NoPassPhrase && *kind != Kind::Dsa && *kind != Kind::Unsupported)) std::abort();
+    } else if (fuzz::WithinArgon2Budget(file)) {
+        // A pass phrase that was given is never reported missing.
+        const auto kind = Open(file, phrase);
+        if (kind == Kind::NoPassPhrase) std::abort();
+        if (!kind && !file.Encrypted()) {
+            // An unencrypted file opens only with the MAC that its contents give (its comment as
+            // written, or without the blanks an editor may have added at its end).
+            keyfile::PpkFile trimmed = file;
+            while (!trimmed.comment.empty() && (trimmed.comment.back() == ' ' || trimmed.comment.back() == '\t')) {
+                trimmed.comment.pop_back();
+            }
+            const auto macOf = [](const keyfile::PpkFile& f) { return keyfile::ParsePpk(fuzz::WritePpk(f, "")).mac; };
+            if (macOf(file) != file.mac && macOf(trimmed) != file.mac) std::abort();
+        }
+    }
+    if (!fuzz::WithinArgon2Budget(file)) return;
+
+    // Written again under the pass phrase (or "fuzz"), with a MAC that matches; an unencrypted
+    // file also encrypted, its clear private part as the key.
+    const std::string sealPhrase = phraseGiven ? std::string(*phrase) : std::string("fuzz");
+    CheckWritten(file, sealPhrase);
+    if (!file.Encrypted()) CheckWritten(fuzz::WithEncryption(file), sealPhrase);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const std::size_t nul = input.rfind('\0');
+    const std::string_view text = input.substr(0, nul);
+    const std::optional<std::string_view> phrase =
+        nul == std::string_view::npos ? std::nullopt : std::optional<std::string_view>(input.substr(nul + 1));
 
     // Normalising twice changes nothing more, and leaves no CR, BOM or blank at a line's end.
     const auto once = keyfile::NormaliseKeyText(text);
@@ -29,17 +141,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!again || again->get() != decoded->get()) std::abort();
     }
 
-    if (const auto facts = keyfile::InspectOpenSshKey(text)) keyfile::InspectPublicBlob(facts->publicBlob);
+    if (const auto facts = keyfile::InspectOpenSshKey(text)) {
+        keyfile::InspectPublicBlob(facts->publicBlob);
+        if (facts->kdf != "bcrypt" && facts->bcryptRounds != 0) std::abort();
+    }
 
+    std::optional<keyfile::PpkFile> file;
     try {
-        const keyfile::PpkFile file = keyfile::ParsePpk(text);
-        keyfile::InspectPublicBlob(file.publicBlob);
-        if (file.Encrypted()) return 0;
-        // What passes the MAC becomes an OpenSSH key whose public part is the file's.
-        const auto converted = keyfile::PpkToOpenSsh(file, std::nullopt);
-        const auto facts = keyfile::InspectOpenSshKey(converted.get());
-        if (!facts || facts->cipher != "none" || facts->publicBlob != file.publicBlob) std::abort();
-    } catch (const KeyFileProblem&) {
+        file = keyfile::ParsePpk(text);
+    } catch (const KeyFileProblem& problem) {
+        if (problem.kind() != Kind::Damaged && problem.kind() != Kind::Unsupported && problem.kind() != Kind::Dsa) {
+            std::abort();
+        }
+    }
+    if (file) {
+        if (!keyfile::LooksLikePpk(text)) std::abort();
+        CheckPpk(*file, phrase);
     }
     return 0;
 }

@@ -1,21 +1,49 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each for the given number of seconds (default 60).
-#   scripts/fuzz.sh [SECONDS]
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
+# The targets and their longest inputs come from fuzz/CMakeLists.txt (written to
+# <build>/fuzz/targets.txt at configure time); without TARGET arguments every one runs. Each
+# target keeps its corpus in <build>/corpus/<target>, starts from fuzz/seeds/<target> when that
+# exists, and writes its log to <build>/<target>.log and what it finds to <build>/artifacts/.
+# FUZZ_BUILD_DIR chooses the build folder (default build/fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-cmake --preset fuzz >/dev/null
-cmake --build build/fuzz --target fuzz_getfield fuzz_base64 fuzz_numbers fuzz_verdict -j2
+shift || true
+build=${FUZZ_BUILD_DIR:-build/fuzz}
+cmake --preset fuzz -B "$build" >/dev/null
+
+declare -A max_len=()
+targets=()
+while read -r name length; do
+  [[ -n "$name" ]] || continue
+  max_len[$name]=$length
+  targets+=("$name")
+done <"$build/fuzz/targets.txt"
+if [[ $# -gt 0 ]]; then
+  for target in "$@"; do
+    [[ -n "${max_len[$target]:-}" ]] || { echo "fuzz: no target $target in fuzz/CMakeLists.txt" >&2; exit 2; }
+  done
+  targets=("$@")
+fi
+
+cmake --build "$build" --target "${targets[@]}" -j2
+mkdir -p "$build/artifacts"
 status=0
-for target in fuzz_getfield fuzz_base64 fuzz_numbers fuzz_verdict; do
-  corpus=build/fuzz/corpus/$target
+started=$SECONDS
+for target in "${targets[@]}"; do
+  corpus=$build/corpus/$target
   mkdir -p "$corpus"
-  log=build/fuzz/$target.log
-  if build/fuzz/fuzz/$target -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$corpus" >"$log" 2>&1; then
-    runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')
+  inputs=("$corpus")
+  [[ -d fuzz/seeds/$target ]] && inputs+=("fuzz/seeds/$target")
+  log=$build/$target.log
+  if "$build/fuzz/$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=10 \
+      -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" "${inputs[@]}" >"$log" 2>&1; then
+    runs=$(awk '/^stat::number_of_executed_units/ {print $2}' "$log")
     echo "fuzz: $target ran ${seconds}s, ${runs:-?} executions, no crash"
   else
-    echo "fuzz: $target FAILED"; tail -40 "$log"; status=1
+    echo "fuzz: $target FAILED (log: $log)"; tail -40 "$log"; status=1
   fi
 done
+echo "fuzz: ${#targets[@]} targets in $((SECONDS - started))s"
 exit $status
