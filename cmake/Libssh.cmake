@@ -44,4 +44,6 @@ else()
   find_package(OpenSSL 3 REQUIRED)
   find_package(Threads REQUIRED)
   target_link_libraries(tavrin_libssh INTERFACE ${_libssh_libraries} OpenSSL::Crypto Threads::Threads)
+  # libssh's crypto backend here; ssh/library.cpp frees its per-thread state.
+  target_compile_definitions(tavrin_libssh INTERFACE TAVRIN_LIBSSH_OPENSSL)
 endif()

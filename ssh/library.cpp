@@ -4,6 +4,9 @@
 #include "ssh/crypto.h"
 
 #include <libssh/libssh.h>
+#if defined(TAVRIN_LIBSSH_OPENSSL)
+#include <openssl/crypto.h>
+#endif
 
 #include <mutex>
 
@@ -32,6 +35,12 @@ LibraryUse::LibraryUse() {
 }
 
 std::string LibraryVersion() { return ssh_version(0); }
+
+void ReleaseThreadState() noexcept {
+#if defined(TAVRIN_LIBSSH_OPENSSL)
+    OPENSSL_thread_stop();
+#endif
+}
 
 LibraryUse::~LibraryUse() {
     std::lock_guard lock(UseMutex());

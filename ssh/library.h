@@ -9,6 +9,11 @@ namespace tavrin::ssh {
 // libssh's version and crypto backend, as it names them ("0.12.2/openssl").
 std::string LibraryVersion();
 
+// Frees what the crypto library keeps for the calling thread (OpenSSL's error queue, say). A
+// thread that nobody joins calls it as its last step, before it reports that it is done, so that
+// nothing of it is left for the process's end to find.
+void ReleaseThreadState() noexcept;
+
 class LibraryUse {
 public:
     // Throws tavrin::AutomationError when libssh cannot be initialised.
