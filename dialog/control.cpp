@@ -1,6 +1,7 @@
 #include "dialog/control.h"
 
 #include "common/automation_error.h"
+#include "platform/secret.h"
 
 #include <algorithm>
 #include <utility>
@@ -14,7 +15,10 @@ constexpr std::int32_t kInvalidPropertyArrayIndex = 381;
 
 Control::Control(const ControlLayout& layout) : layout_(&layout), text_(layout.designText) {}
 
+void Control::Wipe() noexcept { platform::SecureWipe(text_); }
+
 void Control::SetText(std::u16string text) {
+    platform::SecureWipe(text_);  // the password box's earlier text
     text_ = std::move(text);
     if (Kind() == ControlKind::ComboBox) {
         const auto it = std::find(items_.begin(), items_.end(), text_);

@@ -24,6 +24,8 @@ public:
     // For a combo box the selection follows the text: the first item equal to it (exactly, case
     // included), or -1 when no item is.
     void SetText(std::u16string text);
+    // Overwrites the text (the password box's among them) before the control goes.
+    void Wipe() noexcept;
 
     // Combo boxes only; other kinds fail with "Object doesn't support this property or method".
     void Clear();  // removes all items and the edit text

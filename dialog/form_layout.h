@@ -1,7 +1,10 @@
 #pragma once
-// The design of the form frmmain: its client size, its 25 controls in tab order with their
-// kinds, design-time texts and geometry (twips, from the client area's top left corner), the
-// items of its four lists and its title. The Windows dialog is drawn from this table.
+// The design of the form frmmain: its client size, its controls in tab order with their kinds,
+// design-time texts and geometry (twips, from the client area's top left corner), the items of
+// its four lists and its title. The Windows dialog is drawn from this table.
+//
+// The first 25 controls are the form as it has always been, unchanged; the band below them
+// (host keys, kept login, the test and its result) came later and follows them in tab order.
 
 #include <array>
 #include <cstddef>
@@ -16,6 +19,7 @@ enum class ControlKind {
     Label,          // a caption that never takes the focus
     ComboBox,       // a drop-down combo box: an edit field with a drop-down list
     CommandButton,  // a push button, neither default nor cancel
+    ResultBox,      // a read-only multi-line edit field with a vertical scroll bar
 };
 
 struct ControlLayout {
@@ -31,8 +35,11 @@ struct ControlLayout {
 
 inline constexpr int kTwipsPerInch = 1440;
 inline constexpr int kFormClientWidth = 7425;
-inline constexpr int kFormClientHeight = 4320;
-inline constexpr std::size_t kControlCount = 25;
+inline constexpr int kFormClientHeight = 7335;
+// Where the band of later controls begins: the form's height before it.
+inline constexpr int kClassicFormClientHeight = 4320;
+inline constexpr std::size_t kClassicControlCount = 25;
+inline constexpr std::size_t kControlCount = 33;
 
 // Tab indexes of the controls; the table below is indexed by them.
 namespace tab {
@@ -61,6 +68,14 @@ inline constexpr int Label4 = 21;
 inline constexpr int Label5 = 22;
 inline constexpr int Label7 = 23;
 inline constexpr int cmbReturnResult = 24;
+inline constexpr int Label17 = 25;
+inline constexpr int txtHostKeys = 26;
+inline constexpr int btFetchKey = 27;
+inline constexpr int Label18 = 28;
+inline constexpr int txtReuse = 29;
+inline constexpr int Label19 = 30;
+inline constexpr int btTest = 31;
+inline constexpr int txtTestResult = 32;
 }  // namespace tab
 
 // clang-format off
@@ -90,6 +105,14 @@ inline constexpr std::array<ControlLayout, kControlCount> kFormLayout{{
     {tab::Label5,          u"Label5",          ControlKind::Label,         u"seconds",     2760, 3780, 1215, 255},
     {tab::Label7,          u"Label7",          ControlKind::Label,         u"The output ",  240, 3180, 1215, 255},
     {tab::cmbReturnResult, u"cmbReturnResult", ControlKind::ComboBox,      u"",            1560, 3120, 5655, 315},
+    {tab::Label17,         u"Label17",         ControlKind::Label,         u"Host key:",    120, 4500, 1215, 255},
+    {tab::txtHostKeys,     u"txtHostKeys",     ControlKind::TextBox,       u"",            1560, 4440, 4455, 285},
+    {tab::btFetchKey,      u"btFetchKey",      ControlKind::CommandButton, u"&Fetch key",  6120, 4395, 1095, 375},
+    {tab::Label18,         u"Label18",         ControlKind::Label,         u"Keep login:",  120, 4920, 1215, 255},
+    {tab::txtReuse,        u"txtReuse",        ControlKind::TextBox,       u"",            1560, 4860, 1095, 285},
+    {tab::Label19,         u"Label19",         ControlKind::Label,         u"seconds idle", 2760, 4920, 1215, 255},
+    {tab::btTest,          u"btTest",          ControlKind::CommandButton, u"&Test",       6480, 4815,  735, 375},
+    {tab::txtTestResult,   u"txtTestResult",   ControlKind::ResultBox,     u"",             120, 5340, 7095, 1875},
 }};
 // clang-format on
 

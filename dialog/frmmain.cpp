@@ -4,6 +4,9 @@
 #include "dialog/dialog_result.h"
 #include "dialog/parameter_editing.h"
 #include "dialog/presenter.h"
+#include "common/numbers.h"
+#include "common/text.h"
+#include "ssh/host_key_pins.h"
 
 namespace tavrin::dialog {
 
@@ -39,6 +42,7 @@ void frmmain::Load() {
 
 void frmmain::Unload() {
     loaded_ = false;
+    for (Control& control : controls_) control.Wipe();
     controls_.clear();
     caption_.clear();
 }
@@ -89,8 +93,7 @@ Control& frmmain::Controls(std::u16string_view name) {
     return ControlAt(layout->tabIndex);
 }
 
-frmmain::OkOutcome frmmain::btOK_Click() {
-    Generic::DialogResult().clear();
+DialogFields frmmain::FieldsNow() {
     DialogFields fields;
     fields.protocolIndex = cmbProtocol().ListIndex();
     fields.keyTypeIndex = cmbKeyType().ListIndex();
@@ -102,13 +105,95 @@ frmmain::OkOutcome frmmain::btOK_Click() {
     fields.keyFile = txtKeyfile().Text();
     fields.command = txtCommand().Text();
     fields.comparisonValue = txtContains().Text();
+    fields.hostKeys = txtHostKeys().Text();
+    fields.reuse = txtReuse().Text();
+    return fields;
+}
 
+frmmain::OkOutcome frmmain::btOK_Click() {
+    Generic::DialogResult().clear();
+    okMessage_.clear();
+    const DialogFields fields = FieldsNow();
+    if (const std::optional<FieldProblem> problem = ProblemOfFields(fields)) {
+        okMessage_ = problem->message;
+        switch (problem->where) {
+            case FieldProblem::Where::HostKeys: return OkOutcome::HostKeysInvalid;
+            case FieldProblem::Where::Reuse: return OkOutcome::ReuseInvalid;
+            case FieldProblem::Where::Hostname:
+            case FieldProblem::Where::Port: break;
+        }
+        return OkOutcome::PortNotANumber;
+    }
     std::optional<std::u16string> composed = ComposeParameterString(fields);
-    if (!composed) return OkOutcome::PortNotANumber;
+    if (!composed) {
+        okMessage_ = std::u16string(kInvalidPortMessage);
+        return OkOutcome::PortNotANumber;
+    }
     Generic::DialogResult() = std::move(*composed);
     confirmed_ = true;
     Unload();
     return OkOutcome::Stored;
+}
+
+int frmmain::FocusFor(OkOutcome outcome) {
+    switch (outcome) {
+        case OkOutcome::HostKeysInvalid: return tab::txtHostKeys;
+        case OkOutcome::ReuseInvalid: return tab::txtReuse;
+        case OkOutcome::Stored:
+        case OkOutcome::PortNotANumber: break;
+    }
+    return tab::txtPort;
+}
+
+int frmmain::FocusFor(const FieldProblem& problem) {
+    switch (problem.where) {
+        case FieldProblem::Where::Hostname: return tab::txtHostname;
+        case FieldProblem::Where::HostKeys: return tab::txtHostKeys;
+        case FieldProblem::Where::Reuse: return tab::txtReuse;
+        case FieldProblem::Where::Port: break;
+    }
+    return tab::txtPort;
+}
+
+std::variant<TestRequest, FieldProblem> frmmain::TestRequestNow() {
+    const DialogFields fields = FieldsNow();
+    if (std::optional<FieldProblem> problem = ProblemOfFields(fields)) return std::move(*problem);
+    std::optional<std::u16string> composed = ComposeParameterString(fields);
+    if (!composed) return FieldProblem{FieldProblem::Where::Port, std::u16string(kInvalidPortMessage)};
+    TestRequest request;
+    request.hostName = TrimBlanks(txtHostname().Text());
+    request.timeout = TrimBlanks(txtTimeout().Text());
+    request.parameter = WithKeptFields(*composed, opened_.get());
+    platform::SecureWipe(*composed);
+    return request;
+}
+
+void frmmain::ShowTestReport(const TestReport& report) { txtTestResult().SetText(TestReportText(report)); }
+
+std::variant<frmmain::FetchRequest, FieldProblem> frmmain::FetchRequestNow() {
+    FetchRequest request;
+    request.host = TrimBlanks(txtHostname().Text());
+    if (request.host.empty()) {
+        return FieldProblem{FieldProblem::Where::Hostname, u"Type the host name whose key is to be fetched."};
+    }
+    const std::optional<std::u16string> port = PortWrittenForText(txtPort().Text());
+    const int number = port ? static_cast<int>(tavrin::ReadNumber(*port)) : 0;
+    if (number < 1 || number > 65535) {
+        return FieldProblem{FieldProblem::Where::Port,
+                            u"The port must be a TCP port from 1 to 65535 to fetch the key."};
+    }
+    request.port = number;
+    const std::optional<double> seconds = tavrin::ParseWholeNumber(txtTimeout().Text());
+    if (seconds && *seconds >= 1 && *seconds <= 32767) {
+        request.timeout = std::chrono::seconds(static_cast<int>(*seconds));
+    }
+    return request;
+}
+
+void frmmain::ShowFetchedKey(const ssh::HostKeyProbe& probe) { txtTestResult().SetText(FetchedKeyText(probe)); }
+
+void frmmain::PinHostKey(const std::u16string& fingerprint) {
+    txtHostKeys().SetText(ssh::WithPinAdded(txtHostKeys().Text(), fingerprint));
 }
 
 void frmmain::CloseBox() { Unload(); }

@@ -2,6 +2,8 @@
 
 #include "common/numbers.h"
 #include "common/text.h"
+#include "platform/secret.h"
+#include "ssh/host_key_pins.h"
 
 #include <cmath>
 
@@ -45,7 +47,25 @@ DialogFields FieldsFromParameterString(std::u16string_view parameterString) {
     fields.comparisonIndex = ComparisonIndexForCode(value(Field::Comparison));
     fields.comparisonValue = value(Field::ComparisonValue);
     fields.returnModeIndex = ReturnModeIndexForCode(value(Field::ReturnMode));
+    fields.hostKeys = value(Field::HostKeys);
+    fields.reuse = value(Field::Reuse);
     return fields;
+}
+
+DialogFields::~DialogFields() { platform::SecureWipe(password); }
+
+std::optional<FieldProblem> ProblemOfFields(const DialogFields& fields) {
+    if (!PortWrittenForText(fields.port)) {
+        return FieldProblem{FieldProblem::Where::Port, std::u16string(kInvalidPortMessage)};
+    }
+    if (!TrimBlanks(fields.hostKeys).empty()) {
+        const ssh::HostKeyPins pins = ssh::ParseHostKeyPins(fields.hostKeys);
+        if (!pins.ok()) return FieldProblem{FieldProblem::Where::HostKeys, u"Host key (HFP): " + pins.error};
+    }
+    if (!parameters::ReuseSeconds(fields.reuse)) {
+        return FieldProblem{FieldProblem::Where::Reuse, parameters::ReuseProblem(fields.reuse)};
+    }
+    return std::nullopt;
 }
 
 std::optional<std::u16string> ComposeParameterString(const DialogFields& fields) {
@@ -65,20 +85,30 @@ std::optional<std::u16string> ComposeParameterString(const DialogFields& fields)
             case Field::Comparison: return ComparisonCodeForIndex(fields.comparisonIndex);
             case Field::ComparisonValue: return fields.comparisonValue;
             case Field::ReturnMode: return ReturnModeCodeForIndex(fields.returnModeIndex);
-            case Field::Marker:
-            case Field::HostKeys:
-            case Field::Reuse: break;
+            case Field::HostKeys: return TrimBlanks(fields.hostKeys);
+            case Field::Reuse: return TrimBlanks(fields.reuse);
+            case Field::Marker: break;
         }
         return std::u16string(spec.fixedValue);
     };
 
+    // Room for every field at once: a string that grows would leave copies of the password's
+    // Base64 behind in the memory it gives up. Every value is overwritten once written.
     std::u16string composed;
+    composed.reserve(256 + 2 * (fields.userName.size() + fields.password.size() + fields.keyFile.size() +
+                                fields.command.size() + fields.comparisonValue.size() + fields.hostKeys.size() +
+                                fields.reuse.size()));
     for (const parameters::FieldSpec& spec : parameters::Fields()) {
-        if (!spec.writtenByDialog) continue;
+        if (spec.dialogWrite == parameters::DialogWrite::Kept) continue;
+        std::u16string value = written(spec);
+        if (spec.dialogWrite == parameters::DialogWrite::IfGiven && value.empty()) continue;
+        std::u16string stored = parameters::StoredForm(spec.field, value);
         composed += u'#';
         composed += spec.key;
         composed += u'=';
-        composed += parameters::StoredForm(spec.field, written(spec));
+        composed += stored;
+        platform::SecureWipe(value);
+        platform::SecureWipe(stored);
     }
     composed += u'#';
     return composed;
@@ -88,7 +118,11 @@ std::vector<parameters::StoredField> FieldsKeptByOk(std::u16string_view openedSt
     std::vector<parameters::StoredField> kept;
     for (parameters::StoredField& field : parameters::StoredFields(openedString)) {
         const parameters::FieldSpec* spec = parameters::FindField(field.key);
-        if (spec == nullptr || !spec->writtenByDialog) kept.push_back(std::move(field));
+        if (spec == nullptr || spec->dialogWrite == parameters::DialogWrite::Kept) {
+            kept.push_back(std::move(field));
+        } else {
+            platform::SecureWipe(field.value);  // the password's among them
+        }
     }
     return kept;
 }

@@ -24,6 +24,9 @@ std::u16string ComparisonCodeForIndex(int listIndex);   // 0 "CON", 1 "NCO", 2 "
 int ReturnModeIndexForCode(std::u16string_view code);   // "NO" 0, "YED" 1, "YEA" 2; other 0
 std::u16string ReturnModeCodeForIndex(int listIndex);   // 0 "NO", 1 "YED", 2 "YEA"; -1 "NO"
 
+// The message with which OK refuses a port that is not a whole number in the 16-bit range.
+inline constexpr std::u16string_view kInvalidPortMessage = u"The port must be a number from -32768 to 32767.";
+
 // The range of a port that OK writes: the 16-bit range that the check run accepts.
 inline constexpr int kPortMinimum = -32768;
 inline constexpr int kPortMaximum = 32767;
@@ -49,15 +52,33 @@ struct DialogFields {
     int comparisonIndex = -1;
     std::u16string comparisonValue;
     int returnModeIndex = -1;
+    std::u16string hostKeys;  // the HFP value as typed; empty: not written
+    std::u16string reuse;     // the REUSE value as typed; empty: not written
+    // The password is overwritten when the fields go.
+    DialogFields() = default;
+    DialogFields(const DialogFields&) = default;
+    DialogFields& operator=(const DialogFields&) = default;
+    ~DialogFields();
 };
+
+// Why OK cannot write the fields: the field to put right and what is wrong with it.
+struct FieldProblem {
+    enum class Where { Hostname, Port, HostKeys, Reuse };
+    Where where = Where::Port;
+    std::u16string message;
+};
+// The first problem of the fields that OK writes, checked as the check run checks them; nullopt
+// when there is none.
+std::optional<FieldProblem> ProblemOfFields(const DialogFields& fields);
 
 // The fields for a parameter string: the values as stored, the password and the command
 // decoded, the codes mapped to indexes and the port in its number form. Throws
 // tavrin::AutomationError when the password or the command does not decode.
 DialogFields FieldsFromParameterString(std::u16string_view parameterString);
 
-// The parameter string that OK writes for the fields, every field in the fixed order;
-// nullopt when the port text cannot be written (PortWrittenForText).
+// The parameter string that OK writes for the fields, every field of the fixed layout in its
+// order, then the host keys and REUSE when they are not empty; nullopt when the port text
+// cannot be written (PortWrittenForText).
 std::optional<std::u16string> ComposeParameterString(const DialogFields& fields);
 
 // The fields of the string the dialog was opened with that OK does not write (pinned host

@@ -7,7 +7,8 @@
 
 namespace tavrin::dialog {
 
-std::optional<std::u16string> EditParameterString(frmmain& form, const EditingInput& input) {
+std::optional<std::u16string> EditParameterString(frmmain& form, const EditingInput& input,
+                                                  CheckServices* services) {
     // The first use of a control loads the form (Form_Load sets the title, lists and defaults).
     form.txtHostname().SetText(TrimBlanks(input.hostName));
     form.txtTimeout().SetText(TrimBlanks(input.timeout));
@@ -26,7 +27,20 @@ std::optional<std::u16string> EditParameterString(frmmain& form, const EditingIn
         form.cmbContains().SetListIndex(fields.comparisonIndex);
         form.txtContains().SetText(fields.comparisonValue);
         form.cmbReturnResult().SetListIndex(fields.returnModeIndex);
+        form.txtHostKeys().SetText(fields.hostKeys);
+        form.txtReuse().SetText(fields.reuse);
     }
+    form.SetOpenedParameter(input.parameter);
+    struct ServicesForShowing {
+        frmmain& form;
+        ServicesForShowing(frmmain& f, CheckServices* services) : form(f) { form.SetServices(services); }
+        ~ServicesForShowing() {
+            form.SetServices(nullptr);
+            form.SetOpenedParameter({});
+        }
+        ServicesForShowing(const ServicesForShowing&) = delete;
+        ServicesForShowing& operator=(const ServicesForShowing&) = delete;
+    } servicesForShowing(form, services);
 
     // The presenter holds the window topmost and runs the modal loop. Only a showing that
     // ended with OK gives a string: a close leaves the stored one as it was, whatever an earlier

@@ -9,6 +9,7 @@
 namespace tavrin::dialog {
 
 class frmmain;
+class CheckServices;
 
 // The three properties of the plug-in object as text.
 struct EditingInput {
@@ -20,7 +21,8 @@ struct EditingInput {
 // Fills the form (loading it), shows it modally and returns, after OK, the new parameter
 // string: OK's fixed layout followed by the fields of the opened string that the dialog does
 // not edit. nullopt when the dialog was closed without OK. Failures propagate as
-// tavrin::AutomationError.
-std::optional<std::u16string> EditParameterString(frmmain& form, const EditingInput& input);
+// tavrin::AutomationError. `services` run the Test and Fetch key buttons while the form is shown.
+std::optional<std::u16string> EditParameterString(frmmain& form, const EditingInput& input,
+                                                  CheckServices* services = nullptr);
 
 }  // namespace tavrin::dialog

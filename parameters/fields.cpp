@@ -34,26 +34,34 @@ constexpr FieldCode kReturnModeCodes[] = {
 };
 
 constexpr FieldSpec kFields[] = {
-    {Field::Marker, u"ENC", Storage::Plain, true, u"T", u"", u"marker of the written form (not read by the check)",
+    {Field::Marker, u"ENC", Storage::Plain, DialogWrite::Layout,
+     u"T", u"", u"marker of the written form (not read by the check)",
      {}, 0, u"", u""},
-    {Field::User, u"USR", Storage::Plain, true, u"", u"--user", u"user name", {}, 0, u"", u""},
-    {Field::Password, u"PWD", Storage::Base64, true, u"", u"--password", u"password, also the key file's pass phrase",
+    {Field::User, u"USR", Storage::Plain, DialogWrite::Layout, u"", u"--user", u"user name", {}, 0, u"", u""},
+    {Field::Password, u"PWD", Storage::Base64, DialogWrite::Layout,
+     u"", u"--password", u"password, also the key file's pass phrase",
      {}, 0, u"", u""},
-    {Field::Protocol, u"PROTO", Storage::Plain, true, u"", u"--protocol", u"SSH protocol", kProtocolCodes, 2, u"",
+    {Field::Protocol, u"PROTO", Storage::Plain, DialogWrite::Layout,
+     u"", u"--protocol", u"SSH protocol", kProtocolCodes, 2, u"",
      u"unknown code, read as A (automatic)"},
-    {Field::Port, u"PORT", Storage::Plain, true, u"", u"--port", u"TCP port", {}, 0, u"", u""},
-    {Field::KeyFile, u"KEYF", Storage::Plain, true, u"", u"--key-file", u"private key file", {}, 0, u"", u""},
-    {Field::KeyType, u"KEYT", Storage::Plain, true, u"", u"--key-type", u"key type", kKeyTypeCodes, 0, u"",
+    {Field::Port, u"PORT", Storage::Plain, DialogWrite::Layout, u"", u"--port", u"TCP port", {}, 0, u"", u""},
+    {Field::KeyFile, u"KEYF", Storage::Plain, DialogWrite::Layout,
+     u"", u"--key-file", u"private key file", {}, 0, u"", u""},
+    {Field::KeyType, u"KEYT", Storage::Plain, DialogWrite::Layout,
+     u"", u"--key-type", u"key type", kKeyTypeCodes, 0, u"",
      u"unknown code, read as RSA"},
-    {Field::Command, u"CMD", Storage::Base64, true, u"", u"--command", u"command", {}, 0, u"", u""},
-    {Field::Comparison, u"CCO", Storage::Plain, true, u"", u"--operator", u"comparison operator", kComparisonCodes, 0,
+    {Field::Command, u"CMD", Storage::Base64, DialogWrite::Layout, u"", u"--command", u"command", {}, 0, u"", u""},
+    {Field::Comparison, u"CCO", Storage::Plain, DialogWrite::Layout,
+     u"", u"--operator", u"comparison operator", kComparisonCodes, 0,
      u"CON", u"unknown code: no test, UP with the output as the result"},
-    {Field::ComparisonValue, u"CON", Storage::Plain, true, u"", u"--value", u"comparison value", {}, 0, u"", u""},
-    {Field::ReturnMode, u"RRE", Storage::Plain, true, u"", u"--return-data", u"return-data mode", kReturnModeCodes, 0,
+    {Field::ComparisonValue, u"CON", Storage::Plain, DialogWrite::Layout,
+     u"", u"--value", u"comparison value", {}, 0, u"", u""},
+    {Field::ReturnMode, u"RRE", Storage::Plain, DialogWrite::Layout,
+     u"", u"--return-data", u"return-data mode", kReturnModeCodes, 0,
      u"NO", u"unknown code, read as NO (never added)"},
-    {Field::HostKeys, u"HFP", Storage::Plain, false, u"", u"--host-key",
+    {Field::HostKeys, u"HFP", Storage::Plain, DialogWrite::IfGiven, u"", u"--host-key",
      u"pinned host keys: only these are accepted, known_hosts is not read", {}, 0, u"", u""},
-    {Field::Reuse, u"REUSE", Storage::Plain, false, u"", u"--reuse",
+    {Field::Reuse, u"REUSE", Storage::Plain, DialogWrite::IfGiven, u"", u"--reuse",
      u"seconds the logged-in connection may be kept idle for the next check with the same login", {}, 0, u"",
      u""},
 };
@@ -261,6 +269,11 @@ std::u16string WithFieldsAppended(std::u16string_view closedString, const std::v
     }
     out += u'#';
     return out;
+}
+
+std::u16string ReuseProblem(std::u16string_view text) {
+    return u"The REUSE value \"" + std::u16string(text) + u"\" is not a whole number of seconds from 0 to " +
+           FromUtf8(std::to_string(kLongestReuse));
 }
 
 std::optional<int> ReuseSeconds(std::u16string_view text) {

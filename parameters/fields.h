@@ -39,13 +39,20 @@ struct FieldCode {
     std::u16string_view meaning;  // what the check makes of it
 };
 
+enum class DialogWrite {
+    Kept,     // not edited by the dialog: kept as the opened string has it
+    Layout,   // always written, in the fixed layout
+    IfGiven,  // edited by the dialog and written after the layout when its box is not empty
+};
+
 struct FieldSpec {
     Field field;
     std::u16string_view key;
     Storage storage;
-    // Written by the dialog's OK in its fixed layout (in the order of the table); the dialog
-    // keeps every other field of the string it was opened with.
-    bool writtenByDialog;
+    // What the dialog's OK writes of the field, in the order of the table: the fixed layout
+    // first, then the later fields it edits when they are not empty; every other field of the
+    // string the dialog was opened with is kept.
+    DialogWrite dialogWrite;
     std::u16string_view fixedValue;  // the value OK always writes (ENC), or empty
     std::u16string_view option;      // tavrin-check compose's option, or empty
     std::u16string_view meaning;
@@ -111,6 +118,9 @@ std::u16string WithField(std::u16string_view parameterString, std::u16string_vie
 // empty is 0. nullopt for anything else.
 inline constexpr int kLongestReuse = 86400;
 std::optional<int> ReuseSeconds(std::u16string_view text);
+// Why a REUSE value is refused, for a message: "The REUSE value "x" is not a whole number of
+// seconds from 0 to 86400".
+std::u16string ReuseProblem(std::u16string_view text);
 
 // A string of closed fields ("...#") followed by more fields, each "#KEY=value", then "#".
 std::u16string WithFieldsAppended(std::u16string_view closedString, const std::vector<StoredField>& fields);

@@ -12,6 +12,8 @@
 #include "plugin/verdict.h"
 #include "ssh/records.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <new>
 #include <optional>
@@ -28,7 +30,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDefaultTimeoutSeconds = 60;
 constexpr int kWaitGraceSeconds = 5;
 // The debug trace carries at most this many UTF-16 units of the output (64 KiB).
-constexpr std::size_t kTracedOutputUnits = 32 * 1024;
+constexpr std::size_t kTracedOutputUnits = kDetailedOutputUnits;
+// How often a wait that can be cancelled looks at its flag.
+constexpr std::chrono::milliseconds kCancelSlice{100};
 
 // One check at a time per thread: a second check started from inside the first one's wait
 // (a host call dispatched by the pump) would overwrite the thread's records.
@@ -55,6 +59,7 @@ enum class WaitEnd {
     EventLost,   // a post to this thread failed: some event of the run will never come
     Quit,        // the host asked the thread to quit
     TimedOut,    // the run's time-out and the grace have passed
+    Cancelled,   // the caller raised its cancel flag
 };
 
 struct WaitResult {
@@ -64,9 +69,11 @@ struct WaitResult {
 
 // Pumps the thread's messages until the run raises its completion flag or the wait has to be
 // given up, sleeping in the platform's wait between messages instead of spinning.
-WaitResult WaitForCompletion(Clock::time_point deadline, std::uint64_t refusedBefore) {
+WaitResult WaitForCompletion(Clock::time_point deadline, std::uint64_t refusedBefore,
+                             const std::atomic<bool>* cancel) {
     const auto& outcome = modTavrin::Outcome();
     for (;;) {
+        if (cancel != nullptr && cancel->load()) return {WaitEnd::Cancelled};
         const platform::PumpResult pumped = platform::PumpPending();
         if (pumped.quit) return {WaitEnd::Quit, pumped.quitCode};
         if (outcome.outputLost) return {WaitEnd::OutputLost};
@@ -75,16 +82,24 @@ WaitResult WaitForCompletion(Clock::time_point deadline, std::uint64_t refusedBe
         const auto now = Clock::now();
         if (now >= deadline) return {WaitEnd::TimedOut};
         // Whole milliseconds, rounded up, so that the last wait does not end just short.
-        platform::WaitForMessage(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        if (cancel != nullptr) wait = std::min(wait, kCancelSlice);
+        platform::WaitForMessage(wait);
     }
 }
 
-// "Received: " and the output, cut after kTracedOutputUnits (never inside a surrogate pair)
-// with a note of how much was left out.
-std::u16string ReceivedTrace(const std::u16string& output) {
-    if (output.size() <= kTracedOutputUnits) return u"Received: " + output;
-    std::size_t shown = kTracedOutputUnits;
+// How much of the output is shown when it is cut after `most` units: never inside a surrogate pair.
+std::size_t ShownUnits(const std::u16string& output, std::size_t most) {
+    if (output.size() <= most) return output.size();
+    std::size_t shown = most;
     if (output[shown - 1] >= 0xD800 && output[shown - 1] <= 0xDBFF) --shown;
+    return shown;
+}
+
+// "Received: " and the output, cut after kTracedOutputUnits with a note of how much was left out.
+std::u16string ReceivedTrace(const std::u16string& output) {
+    const std::size_t shown = ShownUnits(output, kTracedOutputUnits);
+    if (shown == output.size()) return u"Received: " + output;
     return u"Received: " + output.substr(0, shown) + u"\n[the trace stops here: " +
            Decimal(output.size() - shown) + u" more characters of output were not traced]";
 }
@@ -106,7 +121,8 @@ private:
     ObjectAccess& object_;
 };
 
-Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
+Verdict Check(ObjectAccess& object, std::optional<int>& quitCode, const std::atomic<bool>* cancel,
+              CheckDetails* details) {
     auto& settings = modTavrin::Settings();
     const CheckCleanup cleanup(object);
     settings.timeout = object.TimeoutAsInteger16();
@@ -134,8 +150,7 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
     const std::u16string reuse = value(Field::Reuse);
     const std::optional<int> reuseSeconds = tavrin::parameters::ReuseSeconds(reuse);
     if (!reuseSeconds) {
-        throw errors::ComponentFailure(u"The REUSE value \"" + reuse + u"\" is not a whole number of seconds from 0 to " +
-                                       FromUtf8(std::to_string(tavrin::parameters::kLongestReuse)));
+        throw errors::ComponentFailure(tavrin::parameters::ReuseProblem(reuse));
     }
     settings.reuse = *reuseSeconds;
 
@@ -162,10 +177,11 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
         const auto deadline = Clock::now() + std::chrono::seconds(seconds);
         object.Form().Get_mount_list(std::u16string());
         modTavrin::WipePassword(settings);  // the component holds its own copy now
-        waited = WaitForCompletion(deadline, refusedBefore);
+        waited = WaitForCompletion(deadline, refusedBefore, cancel);
     }
     // No event of this run reaches the handlers any more; an abandoned session is cancelled.
     object.Form().Run().ReleaseConnection();
+    if (details != nullptr) details->run = object.Form().Run().LastRun();
 
     switch (waited.end) {
     case WaitEnd::Quit:
@@ -179,6 +195,8 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
     case WaitEnd::TimedOut:
         return {false, u"The check did not end within " + Decimal(static_cast<std::uint64_t>(seconds)) +
                            u" seconds; it was abandoned"};
+    case WaitEnd::Cancelled:
+        return {false, u"The check was cancelled"};
     case WaitEnd::Completed:
         break;
     }
@@ -187,6 +205,11 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
         return {false, outcome.startFailed ? FailureText(outcome.errorText) : outcome.errorText};
     }
     modTavrin::DebugTrace(ReceivedTrace(outcome.collectedOutput));
+    if (details != nullptr) {
+        const std::size_t shown = ShownUnits(outcome.collectedOutput, kDetailedOutputUnits);
+        details->output = outcome.collectedOutput.substr(0, shown);
+        details->outputCut = shown < outcome.collectedOutput.size();
+    }
     Verdict verdict = JudgeOutput(outcome.collectedOutput, comparisonOperator, comparisonValue, returnDataMode);
     modTavrin::ReleaseOutput(outcome);
     return verdict;
@@ -194,14 +217,16 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode) {
 
 }  // namespace
 
-bool sa_docheck(ObjectAccess& object) {
+namespace {
+
+bool RunCheck(ObjectAccess& object, const std::atomic<bool>* cancel, CheckDetails* details) {
     Verdict verdict;
     std::optional<int> quitCode;
     if (checkWaiting) {
         verdict = {false, FailureText(u"a check is already running on this thread")};
     } else {
         try {
-            verdict = Check(object, quitCode);
+            verdict = Check(object, quitCode, cancel, details);
         } catch (const AutomationError& e) {
             verdict = {false, FailureText(e.description())};
         } catch (const std::bad_alloc&) {
@@ -219,6 +244,14 @@ bool sa_docheck(ObjectAccess& object) {
     // The quit request that ended the wait belongs to the host's own loop.
     if (quitCode) platform::PostQuit(*quitCode);
     return verdict.up;
+}
+
+}  // namespace
+
+bool sa_docheck(ObjectAccess& object) { return RunCheck(object, nullptr, nullptr); }
+
+bool sa_docheck(ObjectAccess& object, const std::atomic<bool>& cancel, CheckDetails& details) {
+    return RunCheck(object, &cancel, &details);
 }
 
 bool PortableObject::sa_docheck() { return plugin::sa_docheck(*this); }

@@ -6,6 +6,9 @@
 // queue (platform/message_queue.h), and only while that thread pumps. Every failing operation
 // throws tavrin::AutomationError with a description.
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -55,6 +58,33 @@ inline constexpr std::int16_t kErrorConnectionLost = 11;  // the connection ende
 // could not start, as when the key object refuses the file.
 inline constexpr std::int16_t kErrorKeyFile = 12;
 
+// What a run found out beyond its events: how the server's host key was trusted and whether a
+// kept login served it. Known once the host key has been accepted.
+struct RunFacts {
+    enum class Trust {
+        Unknown,          // the run did not get as far as accepting a host key
+        Pinned,           // the key is one of the pinned keys (HFP)
+        Recorded,         // a known_hosts file records it: `file`, `line`
+        RecordedNowhere,  // no known_hosts file names the host
+    };
+    Trust trust = Trust::Unknown;
+    std::u16string file;
+    std::size_t line = 0;
+    bool keptLogin = false;  // the command ran on a kept connection
+};
+
+// The server's host key, fetched by a key exchange without logging in (for pinning it).
+struct HostKeyProbe {
+    std::u16string keyType;      // "ssh-ed25519", "ecdsa-sha2-nistp256", ...
+    std::u16string fingerprint;  // "SHA256:..." as ssh-keygen -l prints it
+    // What the known_hosts files say of the key: "recorded in FILE line N", "recorded nowhere",
+    // "recorded with another key in FILE line N: refused", ...; `refused` when a check would
+    // refuse it.
+    std::u16string knownHosts;
+    bool refused = false;
+    std::u16string error;  // set when the key could not be fetched: why
+};
+
 class SshObject {
 public:
     virtual ~SshObject() = default;
@@ -79,6 +109,8 @@ public:
     virtual void Connect() = 0;
     // Takes up to `count` UTF-16 units of the output that has arrived.
     virtual std::u16string Read(std::int16_t count, std::int32_t kind) = 0;
+    // What the run has found out so far. Never throws.
+    virtual RunFacts Facts() const = 0;
 };
 
 class KeyObject {
@@ -94,6 +126,11 @@ public:
     virtual ~ComponentFactory() = default;
     virtual std::unique_ptr<SshObject> CreateSsh() = 0;
     virtual std::unique_ptr<KeyObject> CreateKeys() = 0;
+    // Fetches the server's host key without logging in, checked against the known_hosts files
+    // that this component's checks read, within `timeout`; returns soon after `cancel` is
+    // raised. Never throws: a failure is the probe's error.
+    virtual HostKeyProbe ProbeHostKey(const std::u16string& host, int port, std::chrono::seconds timeout,
+                                      const std::atomic<bool>& cancel) = 0;
 };
 
 // The component over libssh with its default options; MakeLibsshFactory

@@ -108,6 +108,11 @@ public:
         }
     }
 
+    void Noted(const RunFacts& facts) override {
+        std::lock_guard lock(bridge_->mutex);
+        bridge_->facts = facts;
+    }
+
     void Disconnected() override {
         // Whatever could not be delivered makes the run fail, however it ended otherwise.
         const bool lost = bridge_->eventLost.load();

@@ -46,6 +46,8 @@ struct EventBridge {
     // An event that could not be posted to the owner's queue: the run must not end as if
     // nothing had been lost.
     std::atomic<bool> eventLost{false};
+    // What the run has found out (guarded by `mutex`).
+    RunFacts facts;
 
     std::size_t Waiting() const { return pending.size() - head; }
 };

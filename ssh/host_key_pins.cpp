@@ -2,6 +2,8 @@
 
 #include "common/text.h"
 
+#include <algorithm>
+
 namespace tavrin::ssh {
 
 namespace {
@@ -68,6 +70,16 @@ HostKeyPins ParseHostKeyPins(std::u16string_view value) {
         start = comma + 1;
     }
     return pins;
+}
+
+std::u16string WithPinAdded(std::u16string_view value, std::u16string_view fingerprint) {
+    const HostKeyPins pins = ParseHostKeyPins(value);
+    const auto& known = pins.fingerprints;
+    if (std::find(known.begin(), known.end(), fingerprint) != known.end()) return std::u16string(value);
+    std::u16string out = TrimBlanks(value);
+    if (!out.empty()) out += u',';
+    out += fingerprint;
+    return out;
 }
 
 }  // namespace tavrin::ssh

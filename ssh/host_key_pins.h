@@ -19,4 +19,8 @@ struct HostKeyPins {
 // Blanks around each fingerprint are allowed; an empty value gives no pins (and no error).
 HostKeyPins ParseHostKeyPins(std::u16string_view value);
 
+// The value with `fingerprint` appended after a comma (alone when the value is empty), or the
+// value as it is when it already pins that key.
+std::u16string WithPinAdded(std::u16string_view value, std::u16string_view fingerprint);
+
 }  // namespace tavrin::ssh

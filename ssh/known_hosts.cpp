@@ -313,6 +313,23 @@ KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::str
     return decided;
 }
 
+std::u16string KnownHostsVerdict(const KnownHostsOutcome& outcome) {
+    const std::u16string where = outcome.file + u" line " + FromUtf8(std::to_string(outcome.line));
+    using Result = KnownHostsOutcome::Result;
+    switch (outcome.result) {
+        case Result::NotRecorded: return u"recorded nowhere";
+        case Result::Matches: return u"recorded in " + where;
+        case Result::Changed: return u"recorded with another key in " + where + u": refused";
+        case Result::Revoked: return u"revoked in " + where + u": refused";
+        case Result::CertificateAuthorityOnly:
+            return u"covered only by the certificate authority in " + where +
+                   u", which this client does not verify: refused";
+        case Result::Damaged: return where + u" cannot be read (" + outcome.detail + u"): refused";
+        case Result::Unreadable: return outcome.file + u" cannot be read (" + outcome.detail + u"): refused";
+    }
+    return u"not checked";
+}
+
 std::vector<std::u16string> DefaultKnownHostsFiles() {
     const auto inFolder = [](std::u16string folder, std::u16string_view name) {
         if (folder.back() != platform::kPathSeparator) folder += platform::kPathSeparator;

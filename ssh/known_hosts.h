@@ -66,6 +66,10 @@ KnownHostsSnapshot ReadKnownHostsFiles(const std::vector<std::u16string>& files)
 KnownHostsOutcome CheckKnownHostsFiles(const KnownHostsSnapshot& files, std::string_view host, int port,
                                        ssh_key serverKey);
 
+// What an outcome says of the key, in a few words for a person: "recorded in FILE line N",
+// "recorded nowhere", or what refuses it ("recorded with another key in FILE line N: refused", ...).
+std::u16string KnownHostsVerdict(const KnownHostsOutcome& outcome);
+
 // The key types recorded for the host ("ssh-ed25519", "ecdsa-sha2-nistp256", ...), in the
 // order the files name them, each once; @revoked and @cert-authority lines do not count. The
 // key exchange asks for these first, so that a server with several host keys shows the one

@@ -125,6 +125,15 @@ public:
         return bridge_->Read(count);
     }
 
+    RunFacts Facts() const override {
+        try {
+            std::lock_guard lock(bridge_->mutex);
+            return bridge_->facts;
+        } catch (...) {
+            return {};
+        }
+    }
+
 private:
     LibraryUse library_;  // first: libssh stays initialised until the worker has ended
     std::shared_ptr<EventBridge> bridge_;
@@ -173,6 +182,18 @@ public:
     explicit Factory(LibsshOptions options) : options_(std::move(options)) {}
     std::unique_ptr<SshObject> CreateSsh() override { return std::make_unique<LibsshSsh>(options_.knownHostsFiles); }
     std::unique_ptr<KeyObject> CreateKeys() override { return std::make_unique<LibsshKeys>(); }
+    HostKeyProbe ProbeHostKey(const std::u16string& host, int port, std::chrono::seconds timeout,
+                              const std::atomic<bool>& cancel) override {
+        try {
+            const std::vector<std::u16string> files =
+                options_.knownHostsFiles ? *options_.knownHostsFiles : DefaultKnownHostsFiles();
+            return ssh::ProbeHostKey(ToUtf8(host), port, timeout, files, &cancel);
+        } catch (...) {
+            HostKeyProbe failed;
+            failed.error = u"The host key could not be fetched";
+            return failed;
+        }
+    }
 
 private:
     const LibsshOptions options_;

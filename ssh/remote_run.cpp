@@ -51,6 +51,11 @@ RemoteCommandRun::RemoteCommandRun(ComponentFactory& factory) : factory_(factory
 RemoteCommandRun::~RemoteCommandRun() { ReleaseConnection(); }
 
 void RemoteCommandRun::ReleaseConnection() noexcept {
+    try {
+        if (Ssh) lastRun_.facts = Ssh->Facts();
+    } catch (...) {
+        lastRun_.facts = RunFacts{};  // only what a test shows of the run is missing
+    }
     if (Ssh) Ssh->SetEventSink(nullptr);
     Ssh.reset();
     SshKeys.reset();
@@ -67,6 +72,7 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
     // previous instances are released as they are replaced.
     std::unique_ptr<SshObject> ssh = factory_.CreateSsh();
     if (Ssh) Ssh->SetEventSink(nullptr);
+    lastRun_ = RunReport{};
     Ssh = std::move(ssh);
     Ssh->SetEventSink(this);
     SshKeys = factory_.CreateKeys();
@@ -132,11 +138,21 @@ void RemoteCommandRun::Connected(std::int16_t ErrorCode, const std::u16string& E
 void RemoteCommandRun::CryptoInformation(const std::u16string& protocol, const std::u16string& RemoteName,
                                          const std::u16string& SCcipher, const std::u16string& CScipher,
                                          const std::u16string& Keys, bool&) {
+    try {
+        lastRun_.algorithms = Keys + u"; ciphers " + SCcipher + u" (from the server) and " + CScipher + u" (to it)";
+    } catch (const std::bad_alloc&) {
+        lastRun_.algorithms.clear();
+    }
     TellDetail(u"SSH: " + protocol + u" server " + RemoteName + u"; key exchange and host key type " + Keys +
                u"; ciphers " + SCcipher + u" (from the server) and " + CScipher + u" (to it)");
 }
 
 void RemoteCommandRun::HostFingerprint(const std::u16string& Fingerprint, bool& Accept) {
+    try {
+        lastRun_.fingerprint = Fingerprint;
+    } catch (const std::bad_alloc&) {
+        lastRun_.fingerprint.clear();
+    }
     TellDetail(u"SSH: host key " + Fingerprint + (Accept ? u", accepted" : u", refused"));
 }
 

@@ -17,6 +17,14 @@ namespace tavrin::ssh {
 using RunDetailListener = std::function<void(std::u16string_view line)>;
 void SetRunDetailListener(RunDetailListener listener);
 
+// What the last run of a remote command run showed of the server, for the dialog's test: the
+// events' host key and algorithms, and the SSH object's facts.
+struct RunReport {
+    std::u16string fingerprint;  // the HostFingerprint event's
+    std::u16string algorithms;   // key exchange, host key type and ciphers, from CryptoInformation
+    RunFacts facts;
+};
+
 class RemoteCommandRun final : public SshEvents {
 public:
     explicit RemoteCommandRun(ComponentFactory& factory = LibsshFactory());
@@ -33,6 +41,11 @@ public:
     // once it has stopped waiting, whether the run ended or was abandoned.
     void ReleaseConnection() noexcept;
 
+    // The component this run creates its objects from.
+    ComponentFactory& Factory() const { return factory_; }
+    // What the last run showed, kept until the next Get_mount_list.
+    const RunReport& LastRun() const { return lastRun_; }
+
     // The handlers of the component's events.
     void Connected(std::int16_t ErrorCode, const std::u16string& ErrorText) override;
     void CryptoInformation(const std::u16string& protocol, const std::u16string& RemoteName,
@@ -46,6 +59,7 @@ private:
     ComponentFactory& factory_;
     std::unique_ptr<SshObject> Ssh;
     std::unique_ptr<KeyObject> SshKeys;
+    RunReport lastRun_;
 };
 
 }  // namespace tavrin::ssh

@@ -245,6 +245,7 @@ private:
     net::Address peer_;
     bool handSocket_ = false;  // the socket goes to libssh (else libssh connects itself)
     bool resetHostName_ = false;
+    bool keptLogin_ = false;   // a kept link serves this run
     std::string poolKey_;      // set when the link may be kept for the next check
     bool keepLink_ = false;    // the command ended by the server's word: the link is sound
     ssh_channel_callbacks_struct channelCallbacks_{};
@@ -337,6 +338,7 @@ bool Session::RunOnKeptLink() {
             link_.reset();
             return false;
         }
+        keptLogin_ = true;
         // The events of a login, as the kept link's login gave them; the host key is checked
         // again against today's files and pins.
         const std::optional<bool> accept = sink_.CryptoInformation(u"SSH-2.0", link_->banner, link_->cipherIn,
@@ -363,6 +365,11 @@ HostKeyProbe Session::Probe() {
     const char* type = ssh_key_type_to_char(ssh_key_type(link_->hostKey.get()));
     probe.keyType = U(type);
     probe.fingerprint = HostKeyFingerprint();
+    const KnownHostsOutcome known =
+        CheckKnownHostsFiles(KnownHosts(), request_.host, request_.port, link_->hostKey.get());
+    probe.knownHosts = KnownHostsVerdict(known);
+    probe.refused = known.result != KnownHostsOutcome::Result::Matches &&
+                    known.result != KnownHostsOutcome::Result::NotRecorded;
     return probe;
 }
 
@@ -528,8 +535,11 @@ void Session::CheckHostKey() {
 
     // Why the key is refused; empty when it is accepted.
     std::u16string refusal;
+    RunFacts facts;
+    facts.keptLogin = keptLogin_;
     if (!request_.hostKeyPins.empty()) {
         const auto& pins = request_.hostKeyPins;
+        facts.trust = RunFacts::Trust::Pinned;
         if (std::find(pins.begin(), pins.end(), fingerprint) == pins.end()) {
             refusal = u"The host key of " + host + u" is " + fingerprint +
                       u", which is not a key pinned for it (HFP)" + refused;
@@ -539,8 +549,12 @@ void Session::CheckHostKey() {
             CheckKnownHostsFiles(KnownHosts(), request_.host, request_.port, link_->hostKey.get());
         const std::u16string line = u"line " + Number(static_cast<long long>(known.line)) + u" of " + known.file;
         switch (known.result) {
-            case KnownHostsOutcome::Result::NotRecorded:
-            case KnownHostsOutcome::Result::Matches: break;
+            case KnownHostsOutcome::Result::NotRecorded: facts.trust = RunFacts::Trust::RecordedNowhere; break;
+            case KnownHostsOutcome::Result::Matches:
+                facts.trust = RunFacts::Trust::Recorded;
+                facts.file = known.file;
+                facts.line = known.line;
+                break;
             case KnownHostsOutcome::Result::Changed:
                 refusal = u"The host key of " + host + u" has changed: the server now shows " + fingerprint +
                           u", which differs from the key recorded in " + line + refused;
@@ -565,7 +579,11 @@ void Session::CheckHostKey() {
     }
     const std::optional<bool> accept = sink_.HostFingerprint(fingerprint, refusal.empty(), deadline_);
     if (!accept) WaitFailed();
-    if (*accept) return;
+    if (*accept) {
+        if (!refusal.empty()) facts = RunFacts{RunFacts::Trust::Unknown, {}, 0, keptLogin_};  // the handler's own call
+        sink_.Noted(facts);
+        return;
+    }
     if (refusal.empty()) refusal = u"The host key of " + host + u" (" + fingerprint + u") was not accepted";
     throw Failure{kErrorHostKey, refusal};
 }
@@ -942,7 +960,8 @@ namespace {
 // The probe's own sink: nobody to ask, nothing to deliver.
 class ProbeSink final : public SessionSink {
 public:
-    const std::atomic<bool>& CancelFlag() const override { return cancelled_; }
+    explicit ProbeSink(const std::atomic<bool>* cancel) : cancel_(cancel != nullptr ? *cancel : never_) {}
+    const std::atomic<bool>& CancelFlag() const override { return cancel_; }
     void Connected(std::int16_t, const std::u16string&) override {}
     std::optional<bool> CryptoInformation(const std::u16string&, const std::u16string&, const std::u16string&,
                                           const std::u16string&, const std::u16string&, bool proposed,
@@ -956,14 +975,17 @@ public:
     void WaitForRoom(net::Clock::time_point) override {}
     void Output(std::u16string&&) override {}
     void Disconnected() override {}
+    void Noted(const RunFacts&) override {}
 
 private:
-    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> never_{false};
+    const std::atomic<bool>& cancel_;
 };
 
 }  // namespace
 
-HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout) {
+HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout,
+                          const std::vector<std::u16string>& knownHostsFiles, const std::atomic<bool>* cancel) {
     HostKeyProbe probe;
     try {
         const LibraryUse library;
@@ -971,14 +993,15 @@ HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::second
         request.host = host;
         request.port = port;
         request.timeout = timeout;
-        ProbeSink sink;
+        request.knownHostsFiles = knownHostsFiles;
+        ProbeSink sink(cancel);
         Session session(request, sink);
         try {
             probe = session.Probe();
         } catch (const Failure& failure) {
             probe.error = failure.text;
         } catch (const CancelledRun&) {
-            probe.error = u"The run was cancelled";
+            probe.error = u"The key was not fetched: cancelled";
         }
         session.Teardown(false);
     } catch (const AutomationError& e) {

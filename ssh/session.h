@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "platform/secret.h"
+#include "ssh/component.h"
 #include "ssh/key_store.h"
 
 #include <atomic>
@@ -59,6 +60,8 @@ public:
     virtual void WaitForRoom(net::Clock::time_point until) = 0;
     virtual void Output(std::u16string&& text) = 0;
     virtual void Disconnected() = 0;
+    // What the run has found out (ssh/component.h), told when it changes.
+    virtual void Noted(const RunFacts& facts) = 0;
 };
 
 // The most output one run collects, in bytes as the command prints them.
@@ -68,12 +71,10 @@ inline constexpr std::uint64_t kOutputLimitBytes = 64ull * 1024 * 1024;
 // request's password is wiped as soon as the login is done.
 void RunSession(SessionRequest& request, SessionSink& sink);
 
-// The server's host key, fetched by a key exchange without logging in (for pinning it).
-struct HostKeyProbe {
-    std::u16string keyType;      // "ssh-ed25519", "ecdsa-sha2-nistp256", ...
-    std::u16string fingerprint;  // "SHA256:..." as ssh-keygen -l prints it
-    std::u16string error;        // set when the key could not be fetched: why
-};
-HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout);
+// The server's host key, fetched by a key exchange without logging in, and what the given
+// known_hosts files say of it. Returns soon after `cancel` is raised (a null flag: never).
+HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout,
+                          const std::vector<std::u16string>& knownHostsFiles,
+                          const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace tavrin::ssh

@@ -8,6 +8,7 @@
 #include "parameters/fields.h"
 #include "parameters/generic.h"
 #include "platform/files.h"
+#include "platform/secret.h"
 #include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
 #include "ssh/known_hosts.h"
@@ -98,7 +99,7 @@ ComposeResult Compose(const ComposeRequest& r) {
         }
     }
 
-    std::vector<parameters::StoredField> added;
+    // The pins and REUSE go into the dialog's own fields, which OK writes after its layout.
     if (!r.hostKeys.empty()) {
         std::u16string joined;
         for (const auto& key : r.hostKeys) joined += (joined.empty() ? u"" : u",") + key;
@@ -108,9 +109,9 @@ ComposeResult Compose(const ComposeRequest& r) {
                            (pins.ok() ? std::u16string(u"no fingerprint given") : pins.error);
             return result;
         }
-        std::u16string value;
-        for (const auto& fingerprint : pins.fingerprints) value += (value.empty() ? u"" : u",") + fingerprint;
-        added.push_back({0, std::u16string(Spec(Field::HostKeys).key), value});
+        for (const auto& fingerprint : pins.fingerprints) {
+            fields.hostKeys += (fields.hostKeys.empty() ? u"" : u",") + fingerprint;
+        }
     }
 
     if (!r.reuse.empty()) {
@@ -120,7 +121,7 @@ ComposeResult Compose(const ComposeRequest& r) {
                            Number(parameters::kLongestReuse);
             return result;
         }
-        added.push_back({0, std::u16string(Spec(Field::Reuse).key), FromUtf8(std::to_string(*seconds))});
+        fields.reuse = FromUtf8(std::to_string(*seconds));
     }
 
     const std::optional<std::u16string> composed = dialog::ComposeParameterString(fields);
@@ -129,7 +130,7 @@ ComposeResult Compose(const ComposeRequest& r) {
                        Number(dialog::kPortMinimum) + u" to " + Number(dialog::kPortMaximum);
         return result;
     }
-    result.parameter = parameters::WithFieldsAppended(*composed, added);
+    result.parameter = *composed;
     return result;
 }
 
@@ -290,7 +291,14 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
         warnings.push_back(u"the string does not begin with \"#\": the text before the first \"#\" is no field");
     }
     std::u16string previousKey;
-    for (const parameters::Piece& piece : parameters::Pieces(parameter)) {
+    // The pieces hold the password's Base64 among them: overwritten when they go.
+    struct WipedPieces {
+        std::vector<parameters::Piece> pieces;
+        ~WipedPieces() {
+            for (parameters::Piece& piece : pieces) platform::SecureWipe(piece.text);
+        }
+    } all{parameters::Pieces(parameter)};
+    for (const parameters::Piece& piece : all.pieces) {
         switch (piece.kind) {
             case parameters::Piece::Kind::Field:
                 if (parameters::FindField(piece.key) == nullptr) {

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/secret.h"
 #include "plugin/portable_object.h"
+#include "ssh/known_hosts.h"
 #include "ssh/library.h"
 #include "ssh/remote_run.h"
 #include "ssh/session.h"
@@ -94,7 +95,8 @@ int Pin(const tools::PinCommand& command) {
     }
     const int port = tools::PinPort(command.port, parameter);
     const ssh::HostKeyProbe probe =
-        ssh::ProbeHostKey(ToUtf8(command.host), port, std::chrono::seconds(command.timeoutSeconds));
+        ssh::ProbeHostKey(ToUtf8(command.host), port, std::chrono::seconds(command.timeoutSeconds),
+                          ssh::DefaultKnownHostsFiles());
     if (!probe.error.empty() || probe.fingerprint.empty()) {
         WriteLine(stderr, u"tavrin-check: " + (probe.error.empty() ? u"the server sent no host key" : probe.error));
         return tools::kExitDown;

@@ -8,9 +8,14 @@
 #include "platform/win32_text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <variant>
 
 namespace tavrin::dialog {
 
@@ -72,6 +77,29 @@ private:
 
 // Room below a combo box's edit field for its drop-down list, in twips.
 constexpr int kDropDownListTwips = 1800;
+
+// Posted by the worker of a test or a key fetch when it has ended.
+constexpr UINT kWorkEnded = WM_APP + 1;
+
+// A text for an edit field of several lines, which breaks lines only at CR LF.
+std::wstring WithWindowsLineEnds(const std::u16string& text) {
+    std::wstring out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u'\r') {
+            out += L"\r\n";
+            if (i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+        } else if (c == u'\n') {
+            out += L"\r\n";
+        } else if (c == u'\0') {
+            out += L' ';  // an edit field would end the text there
+        } else {
+            out += static_cast<wchar_t>(c);
+        }
+    }
+    return out;
+}
 
 class FormWindow {
 public:
@@ -145,13 +173,18 @@ public:
                 DispatchMessageW(&msg);
             }
         }
+        // Nothing of a test or a fetch outlives the showing.
+        StopWork();
         if (form_.IsLoaded()) form_.CloseBox();
         window_.reset();
         if (quit) PostQuitMessage(static_cast<int>(quitCode));
         if (error_) std::rethrow_exception(error_);
     }
 
-    ~FormWindow() { window_.reset(); }
+    ~FormWindow() {
+        StopWork();
+        window_.reset();
+    }
 
     LRESULT OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         switch (message) {
@@ -160,10 +193,22 @@ public:
                 Guarded([this] { OnOk(); });
                 return 0;
             }
+            if (LOWORD(wParam) == ControlId(tab::btTest) && HIWORD(wParam) == BN_CLICKED) {
+                Guarded([this] { OnTest(); });
+                return 0;
+            }
+            if (LOWORD(wParam) == ControlId(tab::btFetchKey) && HIWORD(wParam) == BN_CLICKED) {
+                Guarded([this] { OnFetchKey(); });
+                return 0;
+            }
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) return 0;  // Enter and Esc
             break;
+        case kWorkEnded:
+            Guarded([this] { OnWorkEnded(); });
+            return 0;
         case WM_CLOSE:
             Guarded([this] {
+                StopWork();
                 form_.CloseBox();
                 Finish();
             });
@@ -204,6 +249,11 @@ private:
             cls = L"BUTTON";
             style |= WS_TABSTOP | BS_PUSHBUTTON;
             break;
+        case ControlKind::ResultBox:
+            cls = L"EDIT";
+            style |= WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
+            exStyle = WS_EX_CLIENTEDGE;
+            break;
         }
         const Control& control = form_.ControlAt(layout.tabIndex);
         const std::wstring text = Wide(layout.kind == ControlKind::ComboBox ? std::u16string() : control.Text());
@@ -216,7 +266,8 @@ private:
         if (layout.kind == ControlKind::MaskedTextBox) SendMessageW(child, EM_SETPASSWORDCHAR, L'*', 0);
         // No field limits its length (an edit control stops at 32,767 typed characters unless
         // told otherwise; 0 lifts the limit to the most the control can hold).
-        if (layout.kind == ControlKind::TextBox || layout.kind == ControlKind::MaskedTextBox) {
+        if (layout.kind == ControlKind::TextBox || layout.kind == ControlKind::MaskedTextBox ||
+            layout.kind == ControlKind::ResultBox) {
             SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
         }
         if (layout.kind == ControlKind::ComboBox) SendMessageW(child, CB_LIMITTEXT, 0, 0);
@@ -247,23 +298,149 @@ private:
     // the form takes the list's selection (the item with exactly that text, or none).
     void ReadControlsIntoForm() {
         for (const ControlLayout& layout : kFormLayout) {
-            if (layout.kind == ControlKind::Label || layout.kind == ControlKind::CommandButton) continue;
+            if (layout.kind == ControlKind::Label || layout.kind == ControlKind::CommandButton ||
+                layout.kind == ControlKind::ResultBox) {
+                continue;
+            }
             form_.ControlAt(layout.tabIndex).SetText(WindowText(Child(layout.tabIndex)));
         }
     }
 
     void OnOk() {
         ReadControlsIntoForm();
-        if (form_.btOK_Click() == frmmain::OkOutcome::Stored) {
+        const frmmain::OkOutcome outcome = form_.btOK_Click();
+        if (outcome == frmmain::OkOutcome::Stored) {
             Finish();
             return;
         }
-        const std::wstring message = Wide(kInvalidPortMessage);
+        Refuse(form_.OkMessage(), frmmain::FocusFor(outcome));
+    }
+
+    // A message for what cannot be done as typed, then the field to put right, selected.
+    void Refuse(const std::u16string& text, int focusTabIndex) {
+        const std::wstring message = Wide(text);
         const std::wstring title = Wide(form_.Caption());
         MessageBoxW(window_.get(), message.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
-        HWND port = Child(tab::txtPort);
-        SetFocus(port);
-        SendMessageW(port, EM_SETSEL, 0, -1);
+        HWND field = Child(focusTabIndex);
+        SetFocus(field);
+        SendMessageW(field, EM_SETSEL, 0, -1);
+    }
+
+    void ShowResultText(const std::u16string& text) {
+        const std::wstring shown = WithWindowsLineEnds(text);
+        SetWindowTextW(Child(tab::txtTestResult), shown.c_str());
+    }
+
+    // --- Test and Fetch key: one piece of work at a time, on a worker thread. -------------
+
+    enum class Work { None, Test, Fetch };
+
+    void OnTest() {
+        if (work_ == Work::Test) {
+            cancel_ = true;  // the button reads "&Cancel" while the test runs
+            return;
+        }
+        if (work_ != Work::None) return;
+        CheckServices* services = form_.Services();
+        if (services == nullptr) {
+            ShowResultText(u"The test is not available here.");
+            return;
+        }
+        ReadControlsIntoForm();
+        std::variant<TestRequest, FieldProblem> prepared = form_.TestRequestNow();
+        if (const auto* problem = std::get_if<FieldProblem>(&prepared)) {
+            Refuse(problem->message, frmmain::FocusFor(*problem));
+            return;
+        }
+        auto request = std::make_shared<TestRequest>(std::get<TestRequest>(std::move(prepared)));
+        ShowResultText(u"Testing...");
+        StartWork(Work::Test, [this, services, request] { testReport_ = services->RunTest(*request, cancel_); });
+    }
+
+    void OnFetchKey() {
+        if (work_ != Work::None) return;
+        CheckServices* services = form_.Services();
+        if (services == nullptr) {
+            ShowResultText(u"Fetching the key is not available here.");
+            return;
+        }
+        ReadControlsIntoForm();
+        std::variant<frmmain::FetchRequest, FieldProblem> prepared = form_.FetchRequestNow();
+        if (const auto* problem = std::get_if<FieldProblem>(&prepared)) {
+            Refuse(problem->message, frmmain::FocusFor(*problem));
+            return;
+        }
+        const frmmain::FetchRequest request = std::get<frmmain::FetchRequest>(prepared);
+        ShowResultText(u"Fetching the host key of " + request.host + u"...");
+        StartWork(Work::Fetch, [this, services, request] {
+            fetched_ = services->FetchKey(request.host, request.port, request.timeout, cancel_);
+        });
+    }
+
+    template <typename F>
+    void StartWork(Work work, F job) {
+        cancel_ = false;
+        HWND window = window_.get();
+        try {
+            worker_ = std::thread([job = std::move(job), window]() mutable {
+                try {
+                    job();
+                } catch (...) {
+                    // The services never throw; whatever did, the window still hears of the end.
+                }
+                PostMessageW(window, kWorkEnded, 0, 0);
+            });
+        } catch (const std::system_error&) {
+            ShowResultText(u"The work could not be started (no thread).");
+            return;
+        }
+        work_ = work;
+        if (work == Work::Test) SetWindowTextW(Child(tab::btTest), L"&Cancel");
+        EnableWindow(Child(tab::btFetchKey), FALSE);
+        if (work == Work::Fetch) EnableWindow(Child(tab::btTest), FALSE);
+    }
+
+    void OnWorkEnded() {
+        if (work_ == Work::None) return;
+        if (worker_.joinable()) worker_.join();
+        const Work ended = std::exchange(work_, Work::None);
+        SetWindowTextW(Child(tab::btTest), L"&Test");
+        EnableWindow(Child(tab::btTest), TRUE);
+        EnableWindow(Child(tab::btFetchKey), TRUE);
+        if (ended == Work::Test) {
+            form_.ShowTestReport(testReport_);
+            ShowResultText(form_.txtTestResult().Text());
+            testReport_ = TestReport{};
+            return;
+        }
+        const ssh::HostKeyProbe probe = std::exchange(fetched_, ssh::HostKeyProbe{});
+        form_.ShowFetchedKey(probe);
+        ShowResultText(form_.txtTestResult().Text());
+        const std::wstring title = Wide(form_.Caption());
+        if (!probe.error.empty() || probe.fingerprint.empty()) {
+            const std::wstring message = Wide(form_.txtTestResult().Text());
+            MessageBoxW(window_.get(), message.c_str(), title.c_str(), MB_OK | MB_ICONEXCLAMATION);
+            return;
+        }
+        const std::wstring question = Wide(form_.txtTestResult().Text() +
+                                           u"\n\nPin this key? The check then accepts only the pinned keys (HFP).");
+        if (MessageBoxW(window_.get(), question.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+        form_.txtHostKeys().SetText(WindowText(Child(tab::txtHostKeys)));
+        form_.PinHostKey(probe.fingerprint);
+        const std::wstring pins = Wide(form_.txtHostKeys().Text());
+        SetWindowTextW(Child(tab::txtHostKeys), pins.c_str());
+    }
+
+    // Cancels the work under way and waits for its thread: a cancelled check ends within a
+    // tenth of a second and its connection is released with it.
+    void StopWork() noexcept {
+        cancel_ = true;
+        try {
+            if (worker_.joinable()) worker_.join();
+        } catch (const std::system_error&) {
+            worker_.detach();  // joining itself failed; the thread ends on its own
+        }
+        work_ = Work::None;
     }
 
     // Ends the loop; the message wakes it when the end came from a message sent by another
@@ -292,6 +469,12 @@ private:
     UniqueWindow window_;  // last, so that it goes before the font and icons it uses
     bool done_ = false;
     std::exception_ptr error_;
+    // The work of Test or Fetch key: its thread writes the report, then posts kWorkEnded.
+    Work work_ = Work::None;
+    std::atomic<bool> cancel_{false};
+    TestReport testReport_;
+    ssh::HostKeyProbe fetched_;
+    std::thread worker_;
 };
 
 LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -4,11 +4,15 @@
 #include "common/text.h"
 #include "dialog/form_layout.h"
 #include "dialog/frmmain.h"
+#include "parameters/fields.h"
+#include "plugin/portable_object.h"
 #include "plugin/show_gui.h"
 #include "dialog/win32/form_window.h"
 #include "form_test_support.h"
 #include "window_driver.h"
 #include "platform/message_queue.h"
+#include "ssh/libssh_component.h"
+#include "tests/ssh/ssh_test_support.h"
 
 #include <windows.h>
 
@@ -33,10 +37,13 @@ using namespace driver;
 using win32::kFormWindowClass;
 
 // A plug-in object whose form is shown by the platform's own presenter, the Win32 dialog.
+// `component`: what its check run and the dialog's Test use (none by default).
 class WindowObject final : public plugin::ObjectAccess {
 public:
-    explicit WindowObject(std::u16string parameter = u"", std::u16string hostname = u"", std::u16string timeout = u"")
-        : parameter(std::move(parameter)), hostname(std::move(hostname)), timeout(std::move(timeout)) {}
+    explicit WindowObject(std::u16string parameter = u"", std::u16string hostname = u"", std::u16string timeout = u"",
+                          ssh::ComponentFactory* component = nullptr)
+        : parameter(std::move(parameter)), hostname(std::move(hostname)), timeout(std::move(timeout)),
+          form_(component != nullptr ? *component : factory_) {}
     std::int16_t TimeoutAsInteger16() override { return 0; }
     std::u16string TimeoutAsText() override { return timeout; }
     std::u16string HostnameAsText() override { return hostname; }
@@ -53,7 +60,7 @@ public:
 
 private:
     testing::NoSshFactory factory_;
-    frmmain form_{factory_};
+    frmmain form_;
 };
 
 constexpr std::u16string_view kStored =
@@ -75,6 +82,7 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
         EXPECT_EQ(client.right, px(kFormClientWidth));
         EXPECT_EQ(client.bottom, px(kFormClientHeight));
 
+        const auto style_of = [](HWND window) { return GetWindowLongPtrW(window, GWL_STYLE); };
         // The children, in creation (tab) order, each of its kind where the design puts it.
         std::size_t tabIndex = 0;
         for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
@@ -87,6 +95,14 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
                                            : c.kind == ControlKind::ComboBox      ? L"ComboBox"
                                            : c.kind == ControlKind::CommandButton ? L"Button"
                                                                                   : L"Edit";
+            if (c.kind == ControlKind::ResultBox) {
+                EXPECT_EQ(style_of(child) & (ES_MULTILINE | ES_READONLY | WS_VSCROLL),
+                          ES_MULTILINE | ES_READONLY | WS_VSCROLL) << name;
+                EXPECT_EQ(Text(child), L"") << "empty at load";
+            }
+            if (c.kind == ControlKind::CommandButton) {
+                EXPECT_EQ(Text(child), std::wstring(c.designText.begin(), c.designText.end())) << name;
+            }
             EXPECT_EQ(_wcsicmp(ClassOf(child).c_str(), expectedClass), 0) << name;
             const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
             EXPECT_EQ((style & WS_TABSTOP) != 0, c.kind != ControlKind::Label) << name;
@@ -143,12 +159,6 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
             EXPECT_EQ(Items(combo), list.items) << list.tabIndex;
             EXPECT_EQ(Selection(combo), list.selected) << list.tabIndex;
             EXPECT_EQ(Text(combo), list.items[static_cast<std::size_t>(list.selected)]) << list.tabIndex;
-        }
-
-        if (const char* shot = std::getenv("TAVRIN_DIALOG_SCREENSHOT"); shot != nullptr && *shot != '\0') {
-            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-            std::this_thread::sleep_for(700ms);
-            EXPECT_TRUE(SaveScreenshot(dialog, shot)) << shot;
         }
 
         Type(dialog, tab::txtUsername, L"typed, then closed");
@@ -253,7 +263,10 @@ TEST(DialogWindow, EveryFieldTakesTypingBeyond32767Characters) {
     ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
         int fields = 0;
         for (const ControlLayout& c : kFormLayout) {
-            if (c.kind == ControlKind::Label || c.kind == ControlKind::CommandButton) continue;
+            if (c.kind == ControlKind::Label || c.kind == ControlKind::CommandButton ||
+                c.kind == ControlKind::ResultBox) {
+                continue;
+            }
             ++fields;
             HWND control = Item(dialog, c.tabIndex);
             HWND edit = c.kind == ControlKind::ComboBox ? FindWindowExW(control, nullptr, L"Edit", nullptr) : control;
@@ -265,7 +278,7 @@ TEST(DialogWindow, EveryFieldTakesTypingBeyond32767Characters) {
             EXPECT_EQ(typed.size(), full.size() + 3) << ToUtf8(c.name);
             EXPECT_EQ(typed.substr(typed.size() < 4 ? 0 : typed.size() - 4), L"axyz") << ToUtf8(c.name);
         }
-        EXPECT_EQ(fields, 12);
+        EXPECT_EQ(fields, 14);
         PostMessageW(dialog, WM_CLOSE, 0, 0);
     });
 }
@@ -283,6 +296,162 @@ TEST(DialogWindow, TwoObjectsShowOneAfterTheOtherAndACloseKeepsTheEarlierResultO
     });
     EXPECT_EQ(second.parameter, u"#USR=second#");
     EXPECT_EQ(second.parameterPuts, 0);
+}
+
+// --- Test and Fetch key against the test sshd ------------------------------------------------
+
+using tavrin::testing::Fixture;
+using tavrin::testing::FixtureU;
+
+// A component that checks host keys against a file of the test's own, missing: every key is
+// recorded nowhere.
+std::unique_ptr<ssh::ComponentFactory> ComponentWithoutKnownHosts() {
+    const std::string file = tavrin::testing::ScratchDir() + "/known_hosts";
+    return ssh::MakeLibsshFactory({std::vector<std::u16string>{FromUtf8(file)}});
+}
+
+// A check of the fixture's main server as OK writes it.
+std::u16string FixtureCheck(const std::u16string& command, const std::u16string& contains,
+                            const std::u16string& more = u"") {
+    using parameters::Field;
+    using parameters::StoredForm;
+    return u"#ENC=T#USR=" + FixtureU("SSHD_USER") + u"#PWD=" + StoredForm(Field::Password, FixtureU("SSHD_PASSWORD")) +
+           u"#PROTO=A#PORT=" + FixtureU("SSHD_PORT") + u"#KEYF=#KEYT=RSA#CMD=" + StoredForm(Field::Command, command) +
+           u"#CCO=CON#CON=" + contains + u"#RRE=NO#" + more;
+}
+
+std::wstring FirstLine(const std::wstring& text) { return text.substr(0, text.find_first_of(L"\r\n")); }
+
+bool ShowsAVerdict(HWND dialog) {
+    const std::wstring box = Text(dialog, tab::txtTestResult);
+    return box.rfind(L"UP: ", 0) == 0 || box.rfind(L"DOWN: ", 0) == 0;
+}
+
+TEST(DialogWindow, TestRunsTheCheckAsTheHostWouldAndStoresNothing) {
+    const auto component = ComponentWithoutKnownHosts();
+    const struct {
+        const char16_t* contains;
+        bool up;
+    } cases[] = {{u"tested", true}, {u"missing", false}};
+    for (const auto& c : cases) {
+        const std::u16string parameter = FixtureCheck(u"echo tested", c.contains);
+        WindowObject object(parameter, FixtureU("SSHD_HOST"), u"10", component.get());
+        std::wstring box;
+        ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+            Click(Item(dialog, tab::btTest));
+            EXPECT_TRUE(WaitFor([&] { return ShowsAVerdict(dialog); }, 20s)) << "no verdict";
+            EXPECT_TRUE(WaitFor([&] { return Text(dialog, tab::btTest) == L"&Test"; }));
+            box = Text(dialog, tab::txtTestResult);
+            if (const char* shot = std::getenv("TAVRIN_DIALOG_SCREENSHOT"); c.up && shot != nullptr && *shot != '\0') {
+                RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                std::this_thread::sleep_for(700ms);
+                EXPECT_TRUE(SaveScreenshot(dialog, shot)) << shot;
+            }
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(object.parameter, parameter);
+        EXPECT_EQ(object.parameterPuts, 0);
+
+        plugin::PortableObject host(*component);
+        host.sa_hostname = FixtureU("SSHD_HOST");
+        host.sa_timeout = u"10";
+        host.sa_parameter = parameter;
+        const bool up = host.sa_docheck();
+        const std::u16string result = std::get<std::u16string>(host.sa_result);
+        EXPECT_EQ(up, c.up);
+        EXPECT_EQ(FirstLine(box), (up ? L"UP: " : L"DOWN: ") + FirstLine(testing::Wide(result)));
+        for (const std::wstring& part : {L"Host key: " + testing::Wide(FixtureU("HOSTKEY_ED25519_SHA256")),
+                                        std::wstring(L"recorded nowhere: press Fetch key to pin it"),
+                                        std::wstring(L"Login: a new login"), std::wstring(L"Output:\r\ntested\r\n")}) {
+            EXPECT_NE(box.find(part), std::wstring::npos)
+                << ToUtf8(testing::Utf16(part)) << " in " << ToUtf8(testing::Utf16(box));
+        }
+    }
+}
+
+TEST(DialogWindow, TestCancelsWithinASecondAndClosingDuringATestReturnsAtOnce) {
+    const auto component = ComponentWithoutKnownHosts();
+    const std::u16string parameter = FixtureCheck(u"sleep 30; echo late", u"late");
+    for (const bool close : {false, true}) {
+        WindowObject object(parameter, FixtureU("SSHD_HOST"), u"60", component.get());
+        std::chrono::steady_clock::time_point asked;
+        std::wstring box;
+        ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+            Click(Item(dialog, tab::btTest));
+            ASSERT_TRUE(WaitFor([&] { return Text(dialog, tab::btTest) == L"&Cancel"; })) << "the button reads &Cancel";
+            // The command has started: the server's work, which only a cancel ends.
+            std::this_thread::sleep_for(1500ms);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            EXPECT_FALSE(ShowsAVerdict(dialog));
+            asked = std::chrono::steady_clock::now();
+            if (close) {
+                PostMessageW(dialog, WM_CLOSE, 0, 0);
+                return;
+            }
+            Click(Item(dialog, tab::btTest));
+            EXPECT_TRUE(WaitFor([&] { return ShowsAVerdict(dialog); }, 5s));
+            const auto took = std::chrono::steady_clock::now() - asked;
+            EXPECT_LT(took, 1500ms) << "the cancel took " << std::chrono::duration<double>(took).count() << " s";
+            box = Text(dialog, tab::txtTestResult);
+            EXPECT_EQ(Text(dialog, tab::btTest), L"&Test");
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        });
+        const auto took = std::chrono::steady_clock::now() - asked;
+        if (close) {
+            EXPECT_LT(took, 1500ms) << "the dialog returned after " << std::chrono::duration<double>(took).count() << " s";
+        } else {
+            EXPECT_EQ(FirstLine(box), L"DOWN: The check was cancelled");
+        }
+        EXPECT_EQ(object.parameterPuts, 0);
+    }
+}
+
+TEST(DialogWindow, FetchKeyThenYesPinsTheKeyAndOkWritesItWithReuse) {
+    const auto component = ComponentWithoutKnownHosts();
+    WindowObject object(u"#USR=u#PORT=" + FixtureU("SSHD_PORT") + u"#", FixtureU("SSHD_HOST"), u"", component.get());
+    const std::wstring fingerprint = testing::Wide(FixtureU("HOSTKEY_ED25519_SHA256"));
+    ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+        Type(dialog, tab::txtReuse, L"120");
+        for (int round = 0; round < 2; ++round) {  // the second Yes adds nothing
+            Click(Item(dialog, tab::btFetchKey));
+            HWND box = nullptr;
+            ASSERT_TRUE(WaitFor([&] { return (box = OwnedMessageBox(dialog)) != nullptr; }, 15s)) << "no question";
+            const std::wstring question = MessageBoxText(box);
+            EXPECT_NE(question.find(L"ssh-ed25519 " + fingerprint), std::wstring::npos);
+            EXPECT_NE(question.find(L"recorded nowhere"), std::wstring::npos);
+            PostMessageW(box, WM_COMMAND, IDYES, 0);
+            ASSERT_TRUE(WaitFor([&] { return OwnedMessageBox(dialog) == nullptr; }));
+            EXPECT_EQ(Text(dialog, tab::txtHostKeys), fingerprint);
+        }
+        EXPECT_NE(Text(dialog, tab::txtTestResult).find(fingerprint), std::wstring::npos);
+        Click(Item(dialog, tab::btOK));
+    });
+    EXPECT_EQ(object.parameter, u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=" + FixtureU("SSHD_PORT") +
+                                    u"#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#HFP=" + testing::Utf16(fingerprint) +
+                                    u"#REUSE=120#");
+}
+
+TEST(DialogWindow, AMalformedHostKeyIsRefusedAndTheDialogStaysOpenOnThatField) {
+    WindowObject object(u"#USR=u#");
+    ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+        Type(dialog, tab::txtHostKeys, L"SHA256:cut");
+        Click(Item(dialog, tab::btOK));
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = OwnedMessageBox(dialog)) != nullptr; })) << "no message box";
+        EXPECT_NE(MessageBoxText(box).find(L"Host key (HFP)"), std::wstring::npos);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitFor([&] { return OwnedMessageBox(dialog) == nullptr; }));
+        EXPECT_TRUE(IsWindowVisible(dialog));
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        EXPECT_TRUE(WaitFor([&] {
+            return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) &&
+                   gui.hwndFocus == Item(dialog, tab::txtHostKeys);
+        })) << "the field is focused";
+        Type(dialog, tab::txtHostKeys, L"");
+        Click(Item(dialog, tab::btOK));
+    });
+    EXPECT_EQ(object.parameter, u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=0#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#");
 }
 
 }  // namespace

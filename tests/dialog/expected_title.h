@@ -15,5 +15,6 @@ inline std::u16string ExpectedTitle() {
 }
 
 inline std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+inline std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 }  // namespace tavrin::dialog::testing

@@ -46,6 +46,50 @@ TEST(Layout, ControlsHaveUniqueNamesAndIdsAndLieInsideTheClientArea) {
     EXPECT_EQ(FindControlLayout(u"txtResource"), nullptr);
 }
 
+// The first 25 controls are the form as it always was; what came later lies below them and
+// follows them in tab order.
+TEST(Layout, TheFormAsItWasStaysAndTheLaterBandLiesBelowIt) {
+    const char* kinds[] = {"TextBox", "MaskedTextBox", "Label", "ComboBox", "CommandButton", "ResultBox"};
+    std::string classic;
+    for (const ControlLayout& c : kFormLayout) {
+        const std::string name(c.name.begin(), c.name.end());
+        if (static_cast<std::size_t>(c.tabIndex) >= kClassicControlCount) {
+            EXPECT_GE(c.top, kClassicFormClientHeight) << name;
+            continue;
+        }
+        const std::string text(c.designText.begin(), c.designText.end());
+        classic += name + " " + kinds[static_cast<int>(c.kind)] + " \"" + text + "\" " + std::to_string(c.left) + " " +
+                   std::to_string(c.top) + " " + std::to_string(c.width) + " " + std::to_string(c.height) + "\n";
+    }
+    EXPECT_EQ(classic, std::string(
+        "txtHostname TextBox \"\" 1560 120 4455 285\n"
+        "Label1 Label \"Hostname:\" 120 180 1215 255\n"
+        "cmbProtocol ComboBox \"\" 1560 480 2295 315\n"
+        "txtPort TextBox \"\" 4920 480 1095 285\n"
+        "Label9 Label \"Protocol:\" 120 540 1215 255\n"
+        "Label10 Label \"Port:\" 3960 540 855 255\n"
+        "txtUsername TextBox \"\" 1560 840 2295 285\n"
+        "txtPassword MaskedTextBox \"\" 4920 840 2175 285\n"
+        "Label2 Label \"User Name:\" 120 900 1215 255\n"
+        "Label3 Label \"Password:\" 3960 900 855 255\n"
+        "txtKeyfile TextBox \"\" 1560 1200 3255 285\n"
+        "cmbKeyType ComboBox \"\" 6360 1200 735 315\n"
+        "Label15 Label \"Key file:\" 120 1260 1215 255\n"
+        "Label16 Label \"Key type:\" 5280 1260 975 255\n"
+        "Label12 Label \"Command:\" 120 1740 1215 255\n"
+        "txtCommand TextBox \"\" 1560 1680 5655 765\n"
+        "cmbContains ComboBox \"\" 1560 2640 2055 315\n"
+        "txtContains TextBox \"\" 3720 2640 3495 285\n"
+        "Label6 Label \"The result\" 240 2700 1215 255\n"
+        "btOK CommandButton \"&OK\" 6480 3600 735 375\n"
+        "txtTimeout TextBox \"\" 1560 3720 1095 285\n"
+        "Label4 Label \"Timeout:\" 120 3780 1215 255\n"
+        "Label5 Label \"seconds\" 2760 3780 1215 255\n"
+        "Label7 Label \"The output \" 240 3180 1215 255\n"
+        "cmbReturnResult ComboBox \"\" 1560 3120 5655 315\n"));
+    EXPECT_EQ(kClassicFormClientHeight, 4320);
+}
+
 TEST(Layout, ConvertsTwipsAtTheWindowsDpi) {
     EXPECT_EQ(TwipsToPixels(1560, 96), 104);
     EXPECT_EQ(TwipsToPixels(7425, 96), 495);

@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace tavrin::dialog::testing {
@@ -23,6 +25,10 @@ class NoSshFactory final : public ssh::ComponentFactory {
 public:
     std::unique_ptr<ssh::SshObject> CreateSsh() override { throw std::logic_error("no SSH in dialog tests"); }
     std::unique_ptr<ssh::KeyObject> CreateKeys() override { throw std::logic_error("no SSH in dialog tests"); }
+    ssh::HostKeyProbe ProbeHostKey(const std::u16string&, int, std::chrono::seconds,
+                                   const std::atomic<bool>&) override {
+        throw std::logic_error("no SSH in dialog tests");
+    }
 };
 
 // What the user sees of one control while the form is shown.
@@ -92,6 +98,39 @@ public:
     static Step Close() {
         return [](frmmain& f) { f.CloseBox(); };
     }
+    // Test and Fetch key as the window runs them, here on the calling thread and never
+    // cancelled; what they gave is kept in `tests` and `fetches`.
+    Step PressTest() {
+        return [this](frmmain& f) {
+            std::variant<TestRequest, FieldProblem> prepared = f.TestRequestNow();
+            if (const auto* problem = std::get_if<FieldProblem>(&prepared)) {
+                problems.push_back(*problem);
+                return;
+            }
+            ASSERT_NE(f.Services(), nullptr);
+            const std::atomic<bool> never{false};
+            tests.push_back(f.Services()->RunTest(std::get<TestRequest>(prepared), never));
+            f.ShowTestReport(tests.back());
+        };
+    }
+    Step PressFetchKey(bool pin) {
+        return [this, pin](frmmain& f) {
+            std::variant<frmmain::FetchRequest, FieldProblem> prepared = f.FetchRequestNow();
+            if (const auto* problem = std::get_if<FieldProblem>(&prepared)) {
+                problems.push_back(*problem);
+                return;
+            }
+            ASSERT_NE(f.Services(), nullptr);
+            const auto& request = std::get<frmmain::FetchRequest>(prepared);
+            const std::atomic<bool> never{false};
+            fetches.push_back(f.Services()->FetchKey(request.host, request.port, request.timeout, never));
+            f.ShowFetchedKey(fetches.back());
+            if (pin) f.PinHostKey(fetches.back().fingerprint);
+        };
+    }
+    std::vector<TestReport> tests;
+    std::vector<ssh::HostKeyProbe> fetches;
+    std::vector<FieldProblem> problems;  // of Test and Fetch key
 
 private:
     std::vector<Step> steps_;
@@ -100,15 +139,17 @@ private:
 // A plug-in object with text properties, counting its parameter puts.
 class TextObject final : public plugin::ObjectAccess {
 public:
-    explicit TextObject(std::u16string parameter = u"", std::u16string hostname = u"", std::u16string timeout = u"")
+    // `component`: what the form's check run and the dialog's Test use (none by default).
+    explicit TextObject(std::u16string parameter = u"", std::u16string hostname = u"", std::u16string timeout = u"",
+                        ssh::ComponentFactory* component = nullptr)
         : parameter(std::move(parameter)), hostname(std::move(hostname)), timeout(std::move(timeout)),
-          form_(factory_, &presenter) {}
+          form_(component != nullptr ? *component : factory_, &presenter) {}
 
     std::int16_t TimeoutAsInteger16() override { return 0; }
     std::u16string TimeoutAsText() override { return timeout; }
     std::u16string HostnameAsText() override { return hostname; }
     std::u16string ParameterAsText() override { return parameter; }
-    void PutResult(const std::u16string&) override {}
+    void PutResult(const std::u16string&) override { ++resultPuts; }
     void PutParameter(const std::u16string& text) override {
         parameter = text;
         ++parameterPuts;
@@ -119,6 +160,7 @@ public:
     std::u16string hostname;
     std::u16string timeout;
     int parameterPuts = 0;
+    int resultPuts = 0;
     ScriptedPresenter presenter;
 
 private:

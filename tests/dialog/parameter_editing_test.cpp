@@ -1,12 +1,14 @@
 // The pure rules between the parameter string and the dialog's fields.
 
 #include "common/automation_error.h"
+#include "common/text.h"
 #include "dialog/parameter_editing.h"
 #include "parameters/generic.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tavrin::dialog {
@@ -165,17 +167,68 @@ TEST(KeptFields, OkKeepsWhatItDoesNotEditInTheOrderOfTheOpenedString) {
         {"nothing to keep", u"#ENC=T#USR=x#PWD=#PROTO=1#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#", u""},
         {"empty string", u"", u""},
         {"edited keys in any case", u"#usr=x#Rre=YEA#enc=T#", u""},
-        {"pins kept", u"#USR=x#HFP=SHA256:a,SHA256:b#RRE=NO#", u"HFP=SHA256:a,SHA256:b#"},
+        {"pins and REUSE are edited, not kept", u"#USR=x#HFP=SHA256:a,SHA256:b#REUSE=30#RRE=NO#", u""},
         {"unknown field kept", u"#ZZZ=1#USR=x#", u"ZZZ=1#"},
-        {"order and spelling kept", u"#b=2#USR=x#hfp=p#A=#", u"b=2#hfp=p#A=#"},
-        {"only the first of a key", u"#HFP=first#X=1#hfp=second#HFP=third#", u"HFP=first#X=1#"},
+        {"order and spelling kept", u"#b=2#USR=x#hfp=p#A=#", u"b=2#A=#"},
+        {"only the first of a key", u"#ZZ=first#X=1#zz=second#ZZ=third#", u"ZZ=first#X=1#"},
         {"a later duplicate of an edited key is dropped", u"#USR=x#USR=y#", u""},
-        {"value as GetField reads it", u"#HFP=a=b#c#", u"HFP=a=b#"},
-        {"string without final hash", u"#USR=x#HFP=p", u"HFP=p#"},
+        {"value as GetField reads it", u"#ZZ=a=b#c#", u"ZZ=a=b#"},
+        {"string without final hash", u"#USR=x#ZZ=p", u"ZZ=p#"},
     };
     for (const auto& c : cases) {
         const std::u16string stored = WithKeptFields(kComposed, c.opened);
         EXPECT_EQ(stored, std::u16string(kComposed) + std::u16string(c.tail)) << c.name;
+    }
+}
+
+// A well-formed pin (the SHA-256 of nothing).
+constexpr std::u16string_view kPin = u"SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+
+TEST(Compose, WritesHostKeysAndReuseAfterTheLayoutOnlyWhenGiven) {
+    constexpr std::u16string_view kLayout = u"#ENC=T#USR=#PWD=#PROTO=1#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#";
+    const std::u16string pin(kPin);
+    const struct {
+        std::u16string hostKeys, reuse, tail;
+    } cases[] = {
+        {u"", u"", u""},
+        {u"  ", u" ", u""},
+        {pin, u"", u"HFP=" + pin + u"#"},
+        {u"", u"30", u"REUSE=30#"},
+        {u" " + pin + u" , " + pin + u" ", u" 0 ", u"HFP=" + pin + u" , " + pin + u"#REUSE=0#"},
+    };
+    for (const auto& c : cases) {
+        DialogFields f = FirstItems();
+        f.hostKeys = c.hostKeys;
+        f.reuse = c.reuse;
+        EXPECT_EQ(ComposeParameterString(f), std::u16string(kLayout) + c.tail) << ToUtf8(c.hostKeys);
+    }
+}
+
+TEST(Problems, NameTheFieldAndSayWhatIsWrongAsTheCheckRunWould) {
+    const struct {
+        const char* name;
+        std::u16string port, hostKeys, reuse;
+        std::optional<FieldProblem::Where> where;
+        const char* says;
+    } cases[] = {
+        {"all well", u"22", std::u16string(kPin), u"60", std::nullopt, ""},
+        {"port first", u"x", u"nonsense", u"x", FieldProblem::Where::Port, "port must be a number"},
+        {"malformed pin", u"22", u"SHA256:short", u"", FieldProblem::Where::HostKeys, "Host key (HFP): "},
+        {"md5 style", u"22", u"aa:bb:cc", u"", FieldProblem::Where::HostKeys, "Host key (HFP): "},
+        {"reuse not a number", u"22", u"", u"soon", FieldProblem::Where::Reuse, "The REUSE value \"soon\""},
+        {"reuse too long", u"22", u"", u"86401", FieldProblem::Where::Reuse, "from 0 to 86400"},
+        {"reuse negative", u"22", u"", u"-1", FieldProblem::Where::Reuse, "whole number of seconds"},
+    };
+    for (const auto& c : cases) {
+        DialogFields f = FirstItems();
+        f.port = c.port;
+        f.hostKeys = c.hostKeys;
+        f.reuse = c.reuse;
+        const std::optional<FieldProblem> problem = ProblemOfFields(f);
+        ASSERT_EQ(problem.has_value(), c.where.has_value()) << c.name;
+        if (!problem) continue;
+        EXPECT_EQ(problem->where, *c.where) << c.name;
+        EXPECT_NE(ToUtf8(problem->message).find(c.says), std::string::npos) << c.name << ": " << ToUtf8(problem->message);
     }
 }
 

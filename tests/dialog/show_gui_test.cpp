@@ -1,11 +1,22 @@
 // sa_showGUI's whole cycle with a scripted user: fill, show, OK or close, store.
 
 #include "common/automation_error.h"
+#include "common/text.h"
 #include "dialog/dialog_result.h"
+#include "plugin/check_run.h"
+#include "plugin/portable_object.h"
 #include "plugin/show_gui.h"
 #include "form_test_support.h"
+#include "tests/plugin/fake_component.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace tavrin::dialog {
 namespace {
@@ -139,8 +150,9 @@ TEST(ShowGui, OkKeepsTheFieldsItDoesNotEditAfterItsOwn) {
         std::u16string_view opened, stored;
     } cases[] = {
         {u"#RRE=YEA#EXTRA=1#usr=x#", u"#ENC=T#USR=x#PWD=#PROTO=A#PORT=0#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=YEA#EXTRA=1#"},
-        {u"#HFP=SHA256:k#USR=u#PORT=22#hfp=other#",
-         u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#HFP=SHA256:k#"},
+        {u"#HFP=SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU#USR=u#PORT=22#hfp=other#Z=1#REUSE= 30 #",
+         u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO"
+         u"#HFP=SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU#REUSE=30#Z=1#"},
     };
     for (const auto& c : cases) {
         TextObject o{std::u16string(c.opened)};
@@ -235,6 +247,176 @@ TEST(ShowGui, AFailingPropertyConversionEndsTheCall) {
     } o;
     EXPECT_THROW(sa_showGUI(o), AutomationError);
     EXPECT_EQ(o.presenter_.showings, 0);
+}
+
+// --- The band below the form: host keys, kept login, Test and Fetch key --------------------
+
+constexpr std::u16string_view kPin = u"SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+constexpr std::u16string_view kOtherPin = u"SHA256:LXEWQrcmsEQBYnyp+6wy9chTD7GQPMTbAiWHF5IaSIE";
+
+TEST(ShowGui, LoadsHostKeysAndReuseAndOkRefusesWhatTheCheckWouldRefuse) {
+    const std::u16string opened = u"#USR=u#PORT=22#HFP=" + std::u16string(kPin) + u"#REUSE=60#";
+    const struct {
+        const char* name;
+        std::u16string hostKeys, reuse;
+        Outcome first;
+        const char* says;
+        std::u16string stored;  // after the fields are put right
+    } cases[] = {
+        {"malformed pin", u"SHA256:cut", u"60", Outcome::HostKeysInvalid, "Host key (HFP)",
+         u"#HFP=" + std::u16string(kOtherPin) + u"#REUSE=60#"},
+        {"reuse not a number", std::u16string(kPin), u"a minute", Outcome::ReuseInvalid, "The REUSE value",
+         u"#HFP=" + std::u16string(kOtherPin) + u"#REUSE=60#"},
+        {"both emptied", u"", u"", Outcome::Stored, "", u"#"},
+    };
+    for (const auto& c : cases) {
+        TextObject o(opened);
+        o.presenter.Script({ScriptedPresenter::Type(tab::txtHostKeys, c.hostKeys),
+                            ScriptedPresenter::Type(tab::txtReuse, c.reuse), o.presenter.PressOk(),
+                            [&](frmmain& f) {
+                                if (!f.IsLoaded()) return;
+                                EXPECT_NE(ToUtf8(f.OkMessage()).find(c.says), std::string::npos) << c.name;
+                                EXPECT_EQ(frmmain::FocusFor(c.first),
+                                          c.first == Outcome::HostKeysInvalid ? tab::txtHostKeys : tab::txtReuse);
+                                f.txtHostKeys().SetText(std::u16string(kOtherPin));
+                                f.txtReuse().SetText(u"60");
+                            },
+                            o.presenter.PressOk()});
+        sa_showGUI(o);
+        EXPECT_EQ(Shown(o, u"txtHostKeys").text, kPin) << c.name;
+        EXPECT_EQ(Shown(o, u"txtReuse").text, u"60") << c.name;
+        ASSERT_FALSE(o.presenter.okOutcomes.empty());
+        EXPECT_EQ(o.presenter.okOutcomes.front(), c.first) << c.name;
+        EXPECT_EQ(o.parameter, u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO" + c.stored)
+            << c.name;
+    }
+}
+
+// The result the host's own check gives for the same object properties.
+std::u16string HostsResult(tavrin::testing::FakeFactory& component, const std::u16string& host,
+                           const std::u16string& timeout, const std::u16string& parameter, bool& up) {
+    plugin::PortableObject host_object(component);
+    host_object.sa_hostname = host;
+    host_object.sa_timeout = timeout;
+    host_object.sa_parameter = parameter;
+    up = host_object.sa_docheck();
+    return std::get<std::u16string>(host_object.sa_result);
+}
+
+TEST(ShowGui, TestRunsTheCheckAsTheHostWouldAndStoresNothing) {
+    using tavrin::testing::FakeEvent;
+    const struct {
+        const char* name;
+        std::u16string comparison;  // the rule typed
+        int returnMode;             // cmbReturnResult
+        bool up;
+    } cases[] = {
+        {"contains", u"ok", 0, true},
+        {"does not contain", u"missing", 0, false},
+        {"result holds the output", u"ok", 2, true},
+    };
+    for (const auto& c : cases) {
+        tavrin::testing::FakeFactory component;
+        component.script.events = {{FakeEvent::kHostKey, 0, std::u16string(kPin)},
+                                   {FakeEvent::kConnected, 0, u""},
+                                   {FakeEvent::kReceived, 0, u"all ok\nsecond line\n"},
+                                   {FakeEvent::kDisconnected, 0, u""}};
+        component.script.facts = {ssh::RunFacts::Trust::Recorded, u"/etc/ssh/ssh_known_hosts", 3, true};
+        TextObject o(u"#USR=u#PWD=cHc=#Z=kept#", u" server.example ", u"7", &component);
+        o.presenter.Script({ScriptedPresenter::Type(tab::txtContains, c.comparison),
+                            ScriptedPresenter::Pick(tab::cmbReturnResult, c.returnMode),
+                            ScriptedPresenter::Type(tab::txtReuse, u"30"), o.presenter.PressTest(),
+                            ScriptedPresenter::Close()});
+        sa_showGUI(o);
+        ASSERT_EQ(o.presenter.tests.size(), 1u) << c.name;
+        const TestReport& report = o.presenter.tests[0];
+        // What the test ran: the string OK would have written at that moment, with the kept field.
+        EXPECT_EQ(component.record.texts["host"], u"server.example") << c.name;
+        EXPECT_EQ(component.record.numbers["timeout"], 7) << c.name;
+        EXPECT_EQ(component.record.numbers["reuse"], 30) << c.name;
+        bool hostUp = false;
+        const std::u16string hostResult =
+            HostsResult(component, u"server.example", u"7",
+                        u"#ENC=T#USR=u#PWD=cHc=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=" + c.comparison +
+                            u"#RRE=" + (c.returnMode == 2 ? u"YEA" : u"NO") + u"#REUSE=30#Z=kept#",
+                        hostUp);
+        EXPECT_EQ(report.up, c.up) << c.name;
+        EXPECT_EQ(report.up, hostUp) << c.name;
+        EXPECT_EQ(report.result, hostResult) << c.name;
+        // The box: the verdict and the result's first line, then the facts, then the output.
+        const std::string text = ToUtf8(TestReportText(report));
+        const std::u16string firstLine = hostResult.substr(0, hostResult.find(u'\n'));
+        EXPECT_EQ(text.substr(0, text.find('\n')), ToUtf8((c.up ? u"UP: " : u"DOWN: ") + firstLine)) << c.name;
+        for (const char* part : {"Host key: SHA256:47DEQ", "recorded in /etc/ssh/ssh_known_hosts line 3",
+                                 "mlkem768x25519-sha256", "a kept login served the check", "all ok\nsecond line\n"}) {
+            EXPECT_NE(text.find(part), std::string::npos) << c.name << ": " << part << " in\n" << text;
+        }
+        EXPECT_EQ(o.parameterPuts, 0) << c.name;
+        EXPECT_EQ(o.resultPuts, 0) << c.name;
+    }
+}
+
+TEST(ShowGui, ATestIsCancelledWithinASecond) {
+    using tavrin::testing::FakeEvent;
+    tavrin::testing::FakeFactory component;  // connects and never ends
+    component.script.events = {{FakeEvent::kConnected, 0, u""}};
+    plugin::TestingServices services(component);
+    TestRequest request;
+    request.hostName = u"server.example";
+    request.timeout = u"60";
+    request.parameter = u"#USR=u#PWD=cHc=#";
+    std::atomic<bool> cancel{false};
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancel = true;
+    });
+    const TestReport report = services.RunTest(request, cancel);
+    canceller.join();
+    EXPECT_FALSE(report.up);
+    EXPECT_EQ(report.result, u"The check was cancelled");
+    EXPECT_LT(report.took, std::chrono::milliseconds(1000));
+    EXPECT_EQ(component.record.sshAlive, 0) << "the test's connection is released";
+}
+
+TEST(ShowGui, FetchKeyShowsTheKeyAndPinsItOnceAndOkWritesIt) {
+    tavrin::testing::FakeFactory component;
+    component.script.probe = {u"ssh-ed25519", std::u16string(kPin), u"recorded nowhere", false, u""};
+    TextObject o(u"#USR=u#PORT=2222#", u"server.example", u"", &component);
+    std::u16string box;
+    o.presenter.Script({o.presenter.PressFetchKey(true), o.presenter.PressFetchKey(true),
+                        [&](frmmain& f) { box = f.txtTestResult().Text(); },
+                        ScriptedPresenter::Type(tab::txtTimeout, u"30"), o.presenter.PressFetchKey(false),
+                        ScriptedPresenter::Type(tab::txtHostname, u" "), o.presenter.PressFetchKey(true),
+                        ScriptedPresenter::Type(tab::txtHostname, u"h"), ScriptedPresenter::Type(tab::txtPort, u"0"),
+                        o.presenter.PressFetchKey(true), ScriptedPresenter::Type(tab::txtPort, u"2222"),
+                        o.presenter.PressOk()});
+    sa_showGUI(o);
+    EXPECT_EQ(o.presenter.fetches.size(), 3u);
+    // Within the dialog's time-out, or 10 seconds without one.
+    const std::vector<std::string> probes(component.record.calls.begin(), component.record.calls.end());
+    EXPECT_NE(std::find(probes.begin(), probes.end(), "Probe=server.example:2222/10"), probes.end());
+    EXPECT_NE(std::find(probes.begin(), probes.end(), "Probe=server.example:2222/30"), probes.end());
+    EXPECT_NE(ToUtf8(box).find("ssh-ed25519 " + ToUtf8(std::u16string(kPin))), std::string::npos) << ToUtf8(box);
+    EXPECT_NE(ToUtf8(box).find("recorded nowhere"), std::string::npos);
+    ASSERT_EQ(o.presenter.problems.size(), 2u);
+    EXPECT_EQ(o.presenter.problems[0].where, FieldProblem::Where::Hostname);
+    EXPECT_EQ(o.presenter.problems[1].where, FieldProblem::Where::Port);
+    EXPECT_EQ(o.parameter,
+              u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=2222#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#HFP=" + std::u16string(kPin) +
+                  u"#");
+}
+
+TEST(ShowGui, AFetchThatFailsSaysWhyAndChangesNothing) {
+    tavrin::testing::FakeFactory component;
+    component.script.probe.error = u"Could not connect to h port 22";
+    TextObject o(u"#USR=u#PORT=22#HFP=" + std::u16string(kPin) + u"#", u"h", u"", &component);
+    o.presenter.Script({o.presenter.PressFetchKey(false), [](frmmain& f) {
+                            EXPECT_EQ(f.txtTestResult().Text(), u"The host key was not fetched: Could not connect to h port 22");
+                            EXPECT_EQ(f.txtHostKeys().Text(), kPin);
+                        },
+                        ScriptedPresenter::Close()});
+    sa_showGUI(o);
+    EXPECT_EQ(o.parameterPuts, 0);
 }
 
 }  // namespace

@@ -21,8 +21,9 @@
 namespace tavrin::testing {
 
 struct FakeEvent {
-    // kUnreadable: a Received whose Read fails for want of memory.
-    enum Kind { kConnected, kReceived, kUnreadable, kDisconnected, kCall } kind;
+    // kUnreadable: a Received whose Read fails for want of memory. kHostKey: CryptoInformation
+    // and HostFingerprint, with the fingerprint in `text`.
+    enum Kind { kConnected, kReceived, kUnreadable, kDisconnected, kCall, kHostKey } kind;
     std::int16_t code = 0;
     std::u16string text;             // Connected's ErrorText, or the data that Received announces
     std::function<void()> call = {};  // kCall: runs on the pumping thread, between events
@@ -34,6 +35,8 @@ struct FakeScript {
     std::optional<std::u16string> keyLoadFailure;  // LoadKeyFile throws with this description
     std::u16string readable;  // what Read hands out besides the text of scripted Received events
     bool readFails = false;   // every Read fails for want of memory
+    ssh::RunFacts facts;      // what Facts reports
+    ssh::HostKeyProbe probe;  // what ProbeHostKey answers
 };
 
 struct FakeRecord {
@@ -52,6 +55,12 @@ public:
 
     std::unique_ptr<ssh::SshObject> CreateSsh() override;
     std::unique_ptr<ssh::KeyObject> CreateKeys() override;
+    ssh::HostKeyProbe ProbeHostKey(const std::u16string& host, int port, std::chrono::seconds timeout,
+                                   const std::atomic<bool>&) override {
+        record.calls.push_back("Probe=" + ToUtf8(host) + ":" + std::to_string(port) + "/" +
+                               std::to_string(timeout.count()));
+        return script.probe;
+    }
 };
 
 class FakeSsh final : public ssh::SshObject {
@@ -89,6 +98,13 @@ public:
                     break;
                 case FakeEvent::kDisconnected: sink_->Disconnected(); break;
                 case FakeEvent::kCall: e.call(); break;
+                case FakeEvent::kHostKey: {
+                    bool accept = true;
+                    sink_->CryptoInformation(u"SSH-2.0", u"SSH-2.0-fake", u"aes256-gcm@openssh.com",
+                                             u"aes256-gcm@openssh.com", u"mlkem768x25519-sha256 ssh-ed25519", accept);
+                    sink_->HostFingerprint(e.text, accept);
+                    break;
+                }
                 }
             });
         }
@@ -102,6 +118,7 @@ public:
         from.erase(0, n);
         return out;
     }
+    ssh::RunFacts Facts() const override { return factory_.script.facts; }
     ~FakeSsh() override {
         *alive_ = false;
         --factory_.record.sshAlive;

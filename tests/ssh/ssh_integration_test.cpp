@@ -414,6 +414,21 @@ TEST_P(HostKeyTest, AcceptsOrRefusesAsTheFilesAndPinsSay) {
     if (*c.refusal == 0) {
         EXPECT_EQ(Narrow(r.error), "");
         EXPECT_EQ(Narrow(r.output), "ok\n");
+        // How the key was trusted, as the dialog's test shows it.
+        using Trust = ssh::RunFacts::Trust;
+        const ssh::RunFacts& facts = r.report.facts;
+        EXPECT_EQ(Narrow(r.report.fingerprint).rfind("SHA256:", 0), 0u);  // of the key the server showed
+        if (c.pins) {
+            EXPECT_EQ(facts.trust, Trust::Pinned);
+        } else if (!c.account && !c.machine) {
+            EXPECT_EQ(facts.trust, Trust::RecordedNowhere);
+        } else if (facts.trust == Trust::Recorded) {
+            EXPECT_TRUE(Narrow(facts.file) == knownHosts_ || Narrow(facts.file) == machineKnownHosts_);
+            EXPECT_GT(facts.line, 0u);
+        } else {
+            EXPECT_EQ(facts.trust, Trust::RecordedNowhere);
+        }
+        EXPECT_FALSE(facts.keptLogin);
     } else {
         EXPECT_THAT(Narrow(r.error), HasSubstr(c.refusal));
         EXPECT_THAT(Narrow(r.error), HasSubstr("127.0.0.1"));
@@ -749,6 +764,7 @@ struct DirectRun {
     std::string output;
     std::string error;
     std::vector<std::string> order;
+    bool keptLogin = false;  // the SSH object's facts: a kept connection served it
 };
 DirectRun RunDirect(ssh::ComponentFactory& component, const std::u16string& command, std::int32_t reuse,
                     const std::u16string& password = {}) {
@@ -756,7 +772,7 @@ DirectRun RunDirect(ssh::ComponentFactory& component, const std::u16string& comm
     auto ssh = StartDirect(component, events, command, reuse, password);
     PumpUntilDisconnected(events, seconds(20));
     EXPECT_EQ(events.disconnected, 1);
-    return {Narrow(events.text), Narrow(events.errorText), events.order};
+    return {Narrow(events.text), Narrow(events.errorText), events.order, ssh->Facts().keptLogin};
 }
 
 // The client's port as the server saw it: the same port is the same connection.
@@ -785,10 +801,14 @@ TEST_F(KeptConnectionTest, ChecksWithReuseShareOneLoginAndChecksWithoutDoNot) {
     // The events of a reused login are those of a fresh one.
     EXPECT_EQ(third.order, first.order);
     EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 1u);
+    EXPECT_FALSE(first.keptLogin);
+    EXPECT_TRUE(second.keptLogin);
+    EXPECT_TRUE(third.keptLogin);
 
     const DirectRun fresh = RunDirect(Component(), kWhichConnection, 0);
     EXPECT_EQ(fresh.error, "");
     EXPECT_NE(fresh.output, first.output);
+    EXPECT_FALSE(fresh.keptLogin);
     EXPECT_EQ(ssh::SessionPool::Instance().IdleCount(), 1u);
 }
 
@@ -962,15 +982,46 @@ TEST_F(SshTest, TimeOutWhileConnectingNamesTheAddressesTried) {
                                            std::to_string(silent.Port()) + "; tried 127.0.0.1)"));
 }
 
-TEST_F(SshTest, ProbeFetchesTheHostKeyWithoutLoggingIn) {
-    const ssh::HostKeyProbe probe =
-        ssh::ProbeHostKey(Fixture("SSHD_HOST"), std::stoi(Fixture("SSHD_PORT")), seconds(10));
-    EXPECT_EQ(Narrow(probe.error), "");
-    EXPECT_EQ(Narrow(probe.keyType), "ssh-ed25519");
-    EXPECT_EQ(Narrow(probe.fingerprint), Fixture("HOSTKEY_ED25519_SHA256"));
-    const ssh::HostKeyProbe refused = ssh::ProbeHostKey("127.0.0.1", ClosedPort(), seconds(5));
+TEST_F(SshTest, ProbeFetchesTheHostKeyWithoutLoggingInAndSaysWhatTheFilesSayOfIt) {
+    const std::atomic<bool> never{false};
+    const int port = std::stoi(Fixture("SSHD_PORT"));
+    struct Case {
+        std::string account;  // the account's known_hosts; empty: no file
+        std::string knownHosts;
+        bool refused;
+    };
+    const std::string file = knownHosts_;
+    for (const Case& c : {Case{"", "recorded nowhere", false},
+                          Case{"# first\n" + RecordedName() + " " + ServerKey() + "\n", "recorded in " + file + " line 2",
+                               false},
+                          Case{RecordedName() + " " + OtherKey() + "\n",
+                               "recorded with another key in " + file + " line 1: refused", true},
+                          Case{"@cert-authority " + RecordedName() + " " + OtherKey() + "\n",
+                               "covered only by the certificate authority in " + file + " line 1", true}}) {
+        std::filesystem::remove(knownHosts_);
+        if (!c.account.empty()) std::ofstream(std::filesystem::path(knownHosts_), std::ios::binary) << c.account;
+        const ssh::HostKeyProbe probe = Component().ProbeHostKey(FixtureU("SSHD_HOST"), port, seconds(10), never);
+        EXPECT_EQ(Narrow(probe.error), "") << c.knownHosts;
+        EXPECT_EQ(Narrow(probe.keyType), "ssh-ed25519");
+        EXPECT_EQ(Narrow(probe.fingerprint), Fixture("HOSTKEY_ED25519_SHA256"));
+        EXPECT_THAT(Narrow(probe.knownHosts), HasSubstr(c.knownHosts));
+        EXPECT_EQ(probe.refused, c.refused) << c.knownHosts;
+    }
+    const ssh::HostKeyProbe refused = Component().ProbeHostKey(u"127.0.0.1", ClosedPort(), seconds(5), never);
     EXPECT_THAT(Narrow(refused.error), HasSubstr("Could not connect to 127.0.0.1 port"));
     EXPECT_EQ(Narrow(refused.fingerprint), "");
+    // A silent server and a raised flag: back at once, not after the time-out.
+    SilentPort silent;
+    std::atomic<bool> cancel{false};
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(milliseconds(300));
+        cancel = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const ssh::HostKeyProbe cancelled = Component().ProbeHostKey(u"127.0.0.1", silent.Port(), seconds(20), cancel);
+    raiser.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(2));
+    EXPECT_THAT(Narrow(cancelled.error), HasSubstr("cancelled"));
 }
 
 // A `sleep` of a length that no other test uses, so that its process can be found afterwards.

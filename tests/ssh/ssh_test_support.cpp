@@ -202,6 +202,8 @@ RunResult RunRemote(ssh::ComponentFactory& component, const modTavrin::Connectio
         result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         result.completed = modTavrin::Outcome().completionFlag != 0;
         platform::PumpPending();
+        run.ReleaseConnection();
+        result.report = run.LastRun();
     }
     result.output = modTavrin::Outcome().collectedOutput;
     result.error = modTavrin::Outcome().errorText;

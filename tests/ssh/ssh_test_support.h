@@ -4,6 +4,7 @@
 
 #include "ssh/component.h"
 #include "ssh/records.h"
+#include "ssh/remote_run.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,6 +35,7 @@ struct RunResult {
     std::u16string error;
     double seconds = 0;      // from Get_mount_list until the flag was raised
     int disconnectTraces = 0;
+    ssh::RunReport report;   // what the run showed of the server
 };
 
 // The settings of a password login at the fixture's main server, running `command`.
