@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev
   clang libclang-rt-14-dev
   openssh-server openssh-client putty-tools
-  libssl-dev libgcrypt20-dev
+  libssl-dev libgcrypt20-dev libpcre2-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   libwine-dev wine wine64 wine32:i386 fonts-wine
   xvfb xauth imagemagick x11-utils
@@ -25,7 +25,8 @@ fi
 
 # deb-src entries, signed by the same archive keyring as the binary entries: Debian 12's own
 # suites, plus Debian 13 and testing, from which scripts/build-libssh.sh takes libssh,
-# libgcrypt20 and libgpg-error by naming the suite (libssh/testing, libgcrypt20/trixie).
+# libgcrypt20 and libgpg-error by naming the suite (libssh/testing, libgcrypt20/trixie), and
+# scripts/build-pcre2.sh Debian 13's pcre2 (by version, pcre2=10.46-1~deb13u2).
 # Source entries only: no binary package comes from the newer suites.
 binary=/etc/apt/sources.list.d/debian.sources
 src=/etc/apt/sources.list.d/debian-src.sources
