@@ -50,6 +50,7 @@ std::u16string TestReportText(const TestReport& report) {
     if (!run.fingerprint.empty()) {
         text += run.facts.keptLogin ? u"Login: a kept login served the check\n" : u"Login: a new login\n";
     }
+    if (run.facts.exitStatus) text += u"Exit status: " + FromUtf8(std::to_string(*run.facts.exitStatus)) + u"\n";
     if (!report.output.empty() || report.outputCut) {
         text += report.outputCut ? u"Output (its first 64 KiB):\n" : u"Output:\n";
         text += report.output;

@@ -127,8 +127,12 @@ const ControlLayout* FindControlLayout(std::u16string_view name);
 // The items of the four lists, in index order.
 inline constexpr std::array<std::u16string_view, 3> kProtocolItems{u"SSH1", u"SSH2", u"SSH Auto"};
 inline constexpr std::array<std::u16string_view, 2> kKeyTypeItems{u"RSA", u"DSA"};
-inline constexpr std::array<std::u16string_view, 4> kContainsItems{
-    u"should contain", u"shouldn't contain", u"should be less then", u"should be greater then"};
+// The first four are the list as it always was; the later rules follow them, so that every
+// stored code keeps its index.
+inline constexpr std::array<std::u16string_view, 7> kContainsItems{
+    u"should contain",         u"shouldn't contain",           u"should be less then",
+    u"should be greater then", u"should end with the exit status", u"should match the pattern",
+    u"should not match the pattern"};
 inline constexpr std::array<std::u16string_view, 3> kReturnResultItems{
     u"should not be within the returned data", u"should be within the returned data when DOWN",
     u"should always be within the returned data"};

@@ -19,8 +19,9 @@ int ProtocolIndexForCode(std::u16string_view code);     // "1" 0, "2" 1, "A" 2; 
 std::u16string ProtocolCodeForIndex(int listIndex);     // 0 "1", 1 "2", 2 "A"; -1 ""
 int KeyTypeIndexForCode(std::u16string_view code);      // "RSA" 0, "DSA" 1; other 0
 std::u16string KeyTypeCodeForIndex(int listIndex);      // 0 "RSA", 1 "DSA"; -1 ""
-int ComparisonIndexForCode(std::u16string_view code);   // "CON" 0, "NCO" 1, "LT" 2, "GT" 3; other 0
-std::u16string ComparisonCodeForIndex(int listIndex);   // 0 "CON", 1 "NCO", 2 "LT", 3 "GT"; -1 "CON"
+// "CON" 0, "NCO" 1, "LT" 2, "GT" 3, then the later rules "RC" 4, "RE" 5, "NRE" 6; other 0
+int ComparisonIndexForCode(std::u16string_view code);
+std::u16string ComparisonCodeForIndex(int listIndex);   // the same the other way; -1 "CON"
 int ReturnModeIndexForCode(std::u16string_view code);   // "NO" 0, "YED" 1, "YEA" 2; other 0
 std::u16string ReturnModeCodeForIndex(int listIndex);   // 0 "NO", 1 "YED", 2 "YEA"; -1 "NO"
 

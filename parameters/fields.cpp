@@ -26,6 +26,9 @@ constexpr FieldCode kComparisonCodes[] = {
     {u"NCO", u"not-contains", u"UP when the output does not contain the value"},
     {u"LT", u"less", u"UP when the output's number is less than the value"},
     {u"GT", u"greater", u"UP when the output's number is greater than the value"},
+    {u"RC", u"exit-status", u"UP when the command's exit status is the value (empty: 0)"},
+    {u"RE", u"matches", u"UP when the output matches the regular expression in the value (PCRE2)"},
+    {u"NRE", u"not-matches", u"UP when the output does not match the regular expression in the value (PCRE2)"},
 };
 constexpr FieldCode kReturnModeCodes[] = {
     {u"NO", u"never", u"the output is never added to the result"},

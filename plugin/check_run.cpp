@@ -18,6 +18,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace tavrin::plugin {
 
@@ -154,6 +155,22 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode, const std::ato
     }
     settings.reuse = *reuseSeconds;
 
+    // The later rules' values are checked before anything connects.
+    RunEnd end;
+    std::optional<Pattern> pattern;
+    if (comparisonOperator == u"RC") {
+        const std::optional<int> wanted = WantedExitStatus(comparisonValue);
+        if (!wanted) {
+            throw errors::ComponentFailure(u"The exit status \"" + comparisonValue + u"\" is not a whole number");
+        }
+        end.wantedStatus = *wanted;
+    } else if (IsPatternRule(comparisonOperator) && !comparisonValue.empty()) {
+        std::variant<Pattern, std::u16string> compiled = Pattern::Compile(comparisonValue);
+        if (auto* error = std::get_if<std::u16string>(&compiled)) throw errors::ComponentFailure(*error);
+        pattern.emplace(std::get<Pattern>(std::move(compiled)));
+        end.pattern = &*pattern;
+    }
+
     if (settings.userName.empty()) return {false, u"ERR: can't connect to an SSH server without a USERNAME"};
     if (settings.password.empty() && settings.keyFile.empty()) {
         return {false, u"ERR: can't connect to an SSH server without a PASSWORD"};
@@ -210,7 +227,8 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode, const std::ato
         details->output = outcome.collectedOutput.substr(0, shown);
         details->outputCut = shown < outcome.collectedOutput.size();
     }
-    Verdict verdict = JudgeOutput(outcome.collectedOutput, comparisonOperator, comparisonValue, returnDataMode);
+    end.exitStatus = object.Form().Run().LastRun().facts.exitStatus;
+    Verdict verdict = JudgeOutput(outcome.collectedOutput, comparisonOperator, comparisonValue, returnDataMode, end);
     modTavrin::ReleaseOutput(outcome);
     return verdict;
 }

@@ -71,6 +71,8 @@ struct RunFacts {
     std::u16string file;
     std::size_t line = 0;
     bool keptLogin = false;  // the command ran on a kept connection
+    // The command's exit status, once it ended by itself with all of its output.
+    std::optional<int> exitStatus;
 };
 
 // The server's host key, fetched by a key exchange without logging in (for pinning it).

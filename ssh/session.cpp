@@ -245,7 +245,7 @@ private:
     net::Address peer_;
     bool handSocket_ = false;  // the socket goes to libssh (else libssh connects itself)
     bool resetHostName_ = false;
-    bool keptLogin_ = false;   // a kept link serves this run
+    RunFacts facts_;           // what the run found out, told to the sink as it grows
     std::string poolKey_;      // set when the link may be kept for the next check
     bool keepLink_ = false;    // the command ended by the server's word: the link is sound
     ssh_channel_callbacks_struct channelCallbacks_{};
@@ -338,7 +338,7 @@ bool Session::RunOnKeptLink() {
             link_.reset();
             return false;
         }
-        keptLogin_ = true;
+        facts_.keptLogin = true;
         // The events of a login, as the kept link's login gave them; the host key is checked
         // again against today's files and pins.
         const std::optional<bool> accept = sink_.CryptoInformation(u"SSH-2.0", link_->banner, link_->cipherIn,
@@ -536,7 +536,6 @@ void Session::CheckHostKey() {
     // Why the key is refused; empty when it is accepted.
     std::u16string refusal;
     RunFacts facts;
-    facts.keptLogin = keptLogin_;
     if (!request_.hostKeyPins.empty()) {
         const auto& pins = request_.hostKeyPins;
         facts.trust = RunFacts::Trust::Pinned;
@@ -580,8 +579,11 @@ void Session::CheckHostKey() {
     const std::optional<bool> accept = sink_.HostFingerprint(fingerprint, refusal.empty(), deadline_);
     if (!accept) WaitFailed();
     if (*accept) {
-        if (!refusal.empty()) facts = RunFacts{RunFacts::Trust::Unknown, {}, 0, keptLogin_};  // the handler's own call
-        sink_.Noted(facts);
+        if (!refusal.empty()) facts = RunFacts{};  // accepted by the handler's own call
+        facts_.trust = facts.trust;
+        facts_.file = facts.file;
+        facts_.line = facts.line;
+        sink_.Noted(facts_);
         return;
     }
     if (refusal.empty()) refusal = u"The host key of " + host + u" (" + fingerprint + u") was not accepted";
@@ -841,6 +843,8 @@ void Session::ReadOutput() {
     stdout_.Finish(rest);
     stderr_.Finish(rest);
     if (!rest.empty()) sink_.Output(std::move(rest));
+    facts_.exitStatus = exitStatus_;
+    sink_.Noted(facts_);
     commandRunning_ = false;
     keepLink_ = !poolKey_.empty();
 }

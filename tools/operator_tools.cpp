@@ -63,6 +63,10 @@ ComposeResult Compose(const ComposeRequest& r) {
         if (text->find(u'#') != std::u16string::npos) {
             result.error = std::u16string(Spec(field).option) +
                            u" holds a \"#\": the parameter string has no escaping, so the value would be cut there";
+            const std::optional<std::u16string> rule = parameters::CodeForOption(Field::Comparison, r.comparison);
+            if (field == Field::ComparisonValue && rule && (*rule == u"RE" || *rule == u"NRE")) {
+                result.error += u"; in a pattern write \\x23 for it";
+            }
             return result;
         }
     }

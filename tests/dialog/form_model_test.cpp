@@ -109,7 +109,9 @@ TEST(Load, SetsTheListsAndDefaultsAndLeavesOtherTextsAsDesigned) {
     EXPECT_EQ(list(u"cmbKeyType"), (ShownControl{u"RSA", 0, {u"RSA", u"DSA"}}));
     EXPECT_EQ(list(u"cmbContains"),
               (ShownControl{u"should contain", 0,
-                            {u"should contain", u"shouldn't contain", u"should be less then", u"should be greater then"}}));
+                            {u"should contain", u"shouldn't contain", u"should be less then", u"should be greater then",
+                             u"should end with the exit status", u"should match the pattern",
+                             u"should not match the pattern"}}));
     EXPECT_EQ(list(u"cmbReturnResult"),
               (ShownControl{u"should not be within the returned data", 0,
                             {u"should not be within the returned data", u"should be within the returned data when DOWN",

@@ -42,6 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"comparison", ComparisonIndexForCode, u"NCO", 1},
         CodeCase{"comparison", ComparisonIndexForCode, u"LT", 2},
         CodeCase{"comparison", ComparisonIndexForCode, u"GT", 3},
+        CodeCase{"comparison", ComparisonIndexForCode, u"RC", 4},
+        CodeCase{"comparison", ComparisonIndexForCode, u"RE", 5},
+        CodeCase{"comparison", ComparisonIndexForCode, u"NRE", 6},
+        CodeCase{"comparison", ComparisonIndexForCode, u"re", 0},
         CodeCase{"comparison", ComparisonIndexForCode, u"nco", 0},
         CodeCase{"comparison", ComparisonIndexForCode, u"gt", 0},
         CodeCase{"comparison", ComparisonIndexForCode, u"", 0},
@@ -65,7 +69,7 @@ TEST(IndexToCode, EachListWritesItsCodesAndItsCodeForNoSelection) {
     } lists[] = {
         {ProtocolCodeForIndex, {u"1", u"2", u"A"}, u""},
         {KeyTypeCodeForIndex, {u"RSA", u"DSA"}, u""},
-        {ComparisonCodeForIndex, {u"CON", u"NCO", u"LT", u"GT"}, u"CON"},
+        {ComparisonCodeForIndex, {u"CON", u"NCO", u"LT", u"GT", u"RC", u"RE", u"NRE"}, u"CON"},
         {ReturnModeCodeForIndex, {u"NO", u"YED", u"YEA"}, u"NO"},
     };
     for (const auto& list : lists) {

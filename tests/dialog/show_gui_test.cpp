@@ -321,7 +321,7 @@ TEST(ShowGui, TestRunsTheCheckAsTheHostWouldAndStoresNothing) {
                                    {FakeEvent::kConnected, 0, u""},
                                    {FakeEvent::kReceived, 0, u"all ok\nsecond line\n"},
                                    {FakeEvent::kDisconnected, 0, u""}};
-        component.script.facts = {ssh::RunFacts::Trust::Recorded, u"/etc/ssh/ssh_known_hosts", 3, true};
+        component.script.facts = {ssh::RunFacts::Trust::Recorded, u"/etc/ssh/ssh_known_hosts", 3, true, 0};
         TextObject o(u"#USR=u#PWD=cHc=#Z=kept#", u" server.example ", u"7", &component);
         o.presenter.Script({ScriptedPresenter::Type(tab::txtContains, c.comparison),
                             ScriptedPresenter::Pick(tab::cmbReturnResult, c.returnMode),

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -102,6 +103,13 @@ TEST(CheckRunTest, FailuresOfTheRunItselfTakeTheErrorPath) {
         {"password_not_base64", u"#USR=a#PWD==cA#", std::int16_t{5}, u"ERR: Invalid procedure call or argument( 0)"},
         {"reuse_not_seconds", u"#USR=a#PWD=cA==#REUSE=5m#", std::int16_t{5},
          u"ERR: The REUSE value \"5m\" is not a whole number of seconds from 0 to 86400( 0)"},
+        {"exit_status_not_a_number", u"#USR=a#PWD=cA==#CCO=RC#CON=zero#", std::int16_t{5},
+         u"ERR: The exit status \"zero\" is not a whole number( 0)"},
+        {"pattern_not_valid", u"#USR=a#PWD=cA==#CCO=RE#CON=[a-#", std::int16_t{5},
+         u"ERR: The pattern \"[a-\" is not valid: missing terminating ] for character class at offset 3( 0)"},
+        {"negated_pattern_not_valid", u"#USR=a#PWD=cA==#CCO=NRE#CON=(?<n#", std::int16_t{5},
+         u"ERR: The pattern \"(?<n\" is not valid: syntax error in subpattern name (missing terminator?) at offset "
+         u"4( 0)"},
     };
     for (const auto& c : cases) {
         FakeFactory factory;
@@ -109,6 +117,33 @@ TEST(CheckRunTest, FailuresOfTheRunItselfTakeTheErrorPath) {
         EXPECT_FALSE(r.up) << c.name;
         EXPECT_EQ(r.text, c.text) << c.name;
         EXPECT_EQ(factory.record.connects, 0) << c.name;
+    }
+}
+
+// The exit status that the run reports decides the RC rule; patterns are matched against the
+// whole output.
+TEST(CheckRunTest, TheLaterRulesJudgeTheExitStatusAndPatterns) {
+    const struct {
+        const char* name;
+        std::u16string_view rule;  // "#CCO=..#CON=..#RRE=..#"
+        std::optional<int> exitStatus;
+        bool up;
+        std::u16string_view text;
+    } cases[] = {
+        {"status_zero", u"CCO=RC#CON=#RRE=NO#", 0, true, u"Exit status is 0"},
+        {"status_other", u"CCO=RC#CON=0#RRE=YED#", 2, false, u"Exit status is 2, not 0(disk 91%\nfull\n)"},
+        {"status_missing", u"CCO=RC#CON=0#RRE=NO#", std::nullopt, false,
+         u"The command's exit status was not reported, not 0"},
+        {"pattern_spans_pieces", u"CCO=RE#CON=91%\\nfull#RRE=NO#", 0, true, u"Output matches 91%\\nfull"},
+        {"negated_pattern", u"CCO=NRE#CON=^disk#RRE=NO#", 0, false, u"Output matches ^disk"},
+    };
+    for (const auto& c : cases) {
+        FakeFactory factory;
+        factory.script.events = Output({u"disk 9", u"1%\n", u"full\n"});
+        factory.script.facts.exitStatus = c.exitStatus;
+        const auto r = RunCheck(factory, Parameters(u"u", u"p", u"df", c.rule));
+        EXPECT_EQ(r.up, c.up) << c.name;
+        EXPECT_EQ(r.text, c.text) << c.name;
     }
 }
 

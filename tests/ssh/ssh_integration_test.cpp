@@ -310,6 +310,19 @@ TEST_F(SshTest, CommandWithoutOutputLeavesTheOutputEmpty) {
     EXPECT_EQ(Narrow(r.error), "");
     EXPECT_EQ(r.output, u"");
     EXPECT_EQ(r.disconnectTraces, 1);
+    EXPECT_EQ(r.report.facts.exitStatus, 0);
+}
+
+// The exit status as the server reports it: the RC rule's input.
+TEST_F(SshTest, TheCommandsExitStatusIsReported) {
+    for (const int status : {1, 3, 255}) {
+        const RunResult r =
+            RunRemote(Component(), PasswordSettings(u"echo out; exit " + FromUtf8(std::to_string(status))));
+        ASSERT_TRUE(r.completed);
+        EXPECT_EQ(Narrow(r.error), "");
+        EXPECT_EQ(Narrow(r.output), "out\n");
+        EXPECT_EQ(r.report.facts.exitStatus, status);
+    }
 }
 
 TEST_F(SshTest, StandardOutputAndStandardErrorInTheOrderTheyArrive) {

@@ -66,6 +66,26 @@ TEST(ComposeTest, ReadsBackAsTheSameSettings) {
     EXPECT_EQ(fields.port, u"22");
 }
 
+TEST(ComposeTest, WritesTheLaterRulesAndSaysHowAPatternHoldsAHash) {
+    const struct {
+        const char16_t* option;
+        const char16_t* code;
+    } rules[] = {{u"exit-status", u"RC"}, {u"matches", u"RE"}, {u"not-matches", u"NRE"}};
+    for (const auto& rule : rules) {
+        ComposeRequest r;
+        r.user = u"u";
+        r.comparison = rule.option;
+        r.value = u"^ok\\x23$";
+        const auto composed = Compose(r);
+        ASSERT_TRUE(composed.parameter);
+        EXPECT_NE(composed.parameter->find(u"#CCO=" + std::u16string(rule.code) + u"#CON=^ok\\x23$#"), std::u16string::npos);
+        r.value = u"^ok#$";
+        const std::u16string error = Compose(r).error;
+        EXPECT_EQ(error.find(u"\\x23") != std::u16string::npos, std::u16string(rule.code) != u"RC")
+            << std::string(error.begin(), error.end());
+    }
+}
+
 TEST(ComposeTest, RefusesWhatWouldNotReadBack) {
     const auto refused = [](auto change) {
         ComposeRequest r;

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
+
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <variant>
 
 namespace {
 
 using tavrin::plugin::JudgeOutput;
+using tavrin::plugin::Pattern;
 using tavrin::NumberText;
 using tavrin::ReadNumber;
 
@@ -63,6 +68,92 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"negative_fraction", u"LT", u"0", u"NO", u"-0.5", true, u"Output is less then 0 (-.5)"},
         VerdictCase{"greater_always_data", u"GT", u"-1", u"YEA", u"0", true, u"Output is greater then -1 (0)(0)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The rules beside the first four: the exit status and patterns (PCRE2, UTF mode).
+struct LaterRuleCase {
+    const char* name;
+    std::u16string_view op, value, mode, output;
+    std::optional<int> exitStatus;
+    bool up;
+    std::u16string_view text;
+};
+
+class LaterRuleTest : public ::testing::TestWithParam<LaterRuleCase> {};
+
+TEST_P(LaterRuleTest, GivesTheVerdict) {
+    const auto& c = GetParam();
+    tavrin::plugin::RunEnd end;
+    end.exitStatus = c.exitStatus;
+    std::optional<Pattern> pattern;
+    if (c.op == u"RC") {
+        const std::optional<int> wanted = tavrin::plugin::WantedExitStatus(c.value);
+        ASSERT_TRUE(wanted) << c.name;
+        end.wantedStatus = *wanted;
+    } else if (!c.value.empty()) {
+        auto compiled = Pattern::Compile(c.value);
+        ASSERT_TRUE(std::holds_alternative<Pattern>(compiled)) << c.name;
+        pattern.emplace(std::get<Pattern>(std::move(compiled)));
+        end.pattern = &*pattern;
+    }
+    const auto v = JudgeOutput(c.output, c.op, c.value, c.mode, end);
+    EXPECT_EQ(v.up, c.up);
+    EXPECT_EQ(v.text, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, LaterRuleTest,
+    ::testing::Values(
+        LaterRuleCase{"status_zero_by_default", u"RC", u"", u"NO", u"x", 0, true, u"Exit status is 0"},
+        LaterRuleCase{"status_wanted", u"RC", u" 3 ", u"NO", u"", 3, true, u"Exit status is 3"},
+        LaterRuleCase{"status_other", u"RC", u"0", u"YED", u"oops\n", 1, false, u"Exit status is 1, not 0(oops\n)"},
+        LaterRuleCase{"status_always_data", u"RC", u"0", u"YEA", u"ok", 0, true, u"Exit status is 0(ok)"},
+        LaterRuleCase{"status_not_reported", u"RC", u"0", u"NO", u"ok", std::nullopt, false,
+                      u"The command's exit status was not reported, not 0"},
+        LaterRuleCase{"status_ignores_output_rule", u"RC", u"", u"NO", u"", 0, true, u"Exit status is 0"},
+        LaterRuleCase{"matches", u"RE", u"load: [0-9]+", u"NO", u"load: 42\n", std::nullopt, true,
+                      u"Output matches load: [0-9]+"},
+        LaterRuleCase{"does_not_match", u"RE", u"^ok$", u"YED", u"ok \n", 0, false, u"Output doesn't match ^ok$(ok \n)"},
+        LaterRuleCase{"not_matches_up", u"NRE", u"(?i)error", u"NO", u"all fine", 0, true,
+                      u"Output doesn't match (?i)error"},
+        LaterRuleCase{"not_matches_found", u"NRE", u"(?i)error", u"YEA", u"An ERROR", 0, false,
+                      u"Output matches (?i)error(An ERROR)"},
+        LaterRuleCase{"multiline_anchor", u"RE", u"(?m)^second$", u"NO", u"first\nsecond\n", 0, true,
+                      u"Output matches (?m)^second$"},
+        LaterRuleCase{"utf_mode", u"RE", u"^.{3}$", u"NO", u"\u00e4\u00f6\U0001F600", 0, true,
+                      u"Output matches ^.{3}$"},
+        LaterRuleCase{"lone_surrogate_in_output", u"RE", u"ok", u"NO", u"\xD800 ok", 0, true, u"Output matches ok"},
+        LaterRuleCase{"empty_pattern_is_the_output", u"RE", u"", u"YEA", u"hello", 0, true, u"hello"},
+        LaterRuleCase{"hash_written_as_escape", u"RE", u"\\x23 done", u"NO", u"# done", 0, true,
+                      u"Output matches \\x23 done"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LaterRuleTest, RefusesWhatCannotBeCheckedBeforeConnecting) {
+    for (const std::u16string_view bad : {u"x", u"1.5", u"3000000000", u"--1"}) {
+        EXPECT_FALSE(tavrin::plugin::WantedExitStatus(bad)) << tavrin::ToUtf8(std::u16string(bad));
+    }
+    EXPECT_EQ(tavrin::plugin::WantedExitStatus(u"-1"), -1);
+    const auto compiled = Pattern::Compile(u"a(b");
+    ASSERT_TRUE(std::holds_alternative<std::u16string>(compiled));
+    EXPECT_EQ(std::get<std::u16string>(compiled),
+              u"The pattern \"a(b\" is not valid: missing closing parenthesis at offset 3");
+}
+
+// A pattern built to backtrack, against output built for it: the match stops at its limit,
+// and the check is DOWN whichever rule asked.
+TEST(LaterRuleTest, AMatchThatStopsAtItsLimitIsNeverUp) {
+    const std::u16string output = std::u16string(64 * 1024, u'a') + u"!";
+    for (const std::u16string_view op : {u"RE", u"NRE"}) {
+        auto compiled = Pattern::Compile(u"^(a|aa)+$");
+        ASSERT_TRUE(std::holds_alternative<Pattern>(compiled));
+        const Pattern& pattern = std::get<Pattern>(compiled);
+        EXPECT_EQ(pattern.Find(output), Pattern::Match::OverLimit);
+        tavrin::plugin::RunEnd end;
+        end.pattern = &pattern;
+        const auto v = JudgeOutput(output, op, u"^(a|aa)+$", u"NO", end);
+        EXPECT_FALSE(v.up);
+        EXPECT_EQ(v.text, u"The pattern \"^(a|aa)+$\" could not be matched within its limits");
+    }
+}
 
 struct NumberCase {
     std::u16string_view text;
