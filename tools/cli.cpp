@@ -3,7 +3,9 @@
 #include "common/numbers.h"
 #include "common/text.h"
 #include "parameters/fields.h"
+#include "platform/secret.h"
 
+#include <charconv>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -11,51 +13,73 @@
 namespace tavrin::tools {
 
 const char* const kUsage =
-    "usage: tavrin-check --host HOST [--timeout SECONDS] PARAMETER [--verbose]\n"
+    "usage: tavrin-check -H HOST PARAMETER [-p PORT] [-l LOGIN] [-t SECONDS]\n"
+    "                    [-w RANGE] [-c RANGE] [--perfdata] [-v]\n"
     "       tavrin-check describe PARAMETER [--show-password]\n"
     "       tavrin-check compose --user U [--password P | --password-file F]\n"
-    "                    [--key-file K] [--key-type RSA|DSA] [--protocol 1|2|A] [--port N]\n"
-    "                    --command C [--operator contains|not-contains|less|greater]\n"
+    "                    [--key-file K] [--key-type RSA|DSA] [--protocol 1|2|A]\n"
+    "                    [--port N] --command C\n"
+    "                    [--operator contains|not-contains|less|greater|\n"
+    "                                exit-status|matches|not-matches]\n"
     "                    [--value V] [--return-data never|when-down|always]\n"
     "                    [--host-key SHA256:... ...] [--reuse SECONDS]\n"
     "       tavrin-check pin --host HOST [--port N] [--timeout SECONDS] [PARAMETER]\n"
-    "       tavrin-check --version | --help\n"
+    "       tavrin-check -V | --version | -h | --help\n"
     "\n"
-    "Runs one SSH command check with the parameter string that the monitoring host stores and\n"
-    "prints the result text.\n"
+    "Runs one SSH command check with the parameter string that the monitoring host\n"
+    "stores and prints the result text; a monitoring plug-in.\n"
     "\n"
-    "  --host HOST          the server to check\n"
-    "  --timeout SECONDS    bound on the whole check; 0 or none means 60 seconds\n"
-    "  --verbose            write the debug traces, and what the key exchange agreed (key\n"
-    "                       exchange, ciphers, host key), to standard error\n"
-    "  --version            this program's version and libssh's\n"
-    "  --help               this text\n"
+    "  -H, --host HOST        the server to check\n"
+    "  -p, --port PORT        the port to connect to (1 to 32767), not the string's\n"
+    "  -l, --login LOGIN      the user to log in as, not the string's\n"
+    "  -t, --timeout SECONDS  bound on the whole check; 0 or none means 60 seconds\n"
+    "  -w, --warning RANGE    exit 1 when the check is UP and the number that the\n"
+    "                         output begins with is in the range's alert\n"
+    "  -c, --critical RANGE   the same with exit 2; it goes before --warning\n"
+    "      --perfdata         performance data after the result's first line:\n"
+    "                         \" | time=Ss;;;0 value=N;WARNING;CRITICAL\" (value when\n"
+    "                         the output begins with a number)\n"
+    "  -v, --verbose          write the debug traces, and what the key exchange\n"
+    "                         agreed (key exchange, ciphers, host key), to\n"
+    "                         standard error\n"
+    "  -V, --version          this program's version and libssh's\n"
+    "  -h, --help             this text\n"
+    "Long options also take their value as --option=VALUE.\n"
     "\n"
     "PARAMETER is one of:\n"
-    "  --parameter STRING   the parameter string, e.g. \"#ENC=T#USR=admin#PWD=...#CMD=...#\"\n"
+    "  --parameter STRING   the parameter string, e.g. \"#ENC=T#USR=admin#PWD=...#\"\n"
     "  --parameter -        the first line of standard input\n"
     "  --parameter-file F   the first line of the file F (UTF-8)\n"
-    "The string holds the password (in Base64, which is no protection). Every local user can\n"
-    "read a program's command line: give the string through a file only its owner can read,\n"
-    "or through standard input, rather than with --parameter STRING.\n"
+    "The string holds the password (in Base64, which is no protection). Every local\n"
+    "user can read a program's command line: give the string through a file only\n"
+    "its owner can read, or through standard input, rather than with --parameter\n"
+    "STRING.\n"
     "\n"
-    "Exit status: 0 UP; 2 DOWN; 3 UNKNOWN: the check could not run at all (a result that begins\n"
-    "with \"ERR: \": no user name, a password or command that is no Base64, a time-out that is\n"
-    "no number, a port out of range, a key file that cannot be loaded), or a usage error.\n"
+    "RANGE: 10 alerts outside 0..10, 10: below 10, ~:10 above 10, 10:20 outside\n"
+    "10..20, @10:20 inside 10..20 (the ends included). The number is read as the\n"
+    "less and greater rules read it; output that begins with no number is UNKNOWN.\n"
     "\n"
-    "describe shows each field of a parameter string with its meaning and warns of what the\n"
-    "check will refuse; it shows nothing of the password (not even its length) unless\n"
-    "--show-password. compose prints the parameter string that the dialog's OK writes for the\n"
-    "given settings; defaults: protocol A, port 22, key type RSA, operator contains, return\n"
-    "data never. --host-key (repeatable, or several separated by commas) pins the server's host\n"
-    "keys: with pins only those keys are accepted and known_hosts is not read. --reuse keeps the\n"
-    "logged-in connection that long for the next check with the same login in the same process\n"
-    "(the plug-in's host; each run of tavrin-check is a process of its own).\n"
-    "pin fetches the server's host key without logging in (port: --port, else the parameter\n"
-    "string's, else 22; time-out 10 seconds unless --timeout) and prints its type and SHA256\n"
-    "fingerprint; with a parameter string, it then prints that string with the key pinned (the\n"
-    "HFP field set, every other field kept). Check the fingerprint out of band before trusting\n"
-    "it. Exit status 0, 2 when the key could not be fetched, 3 for a usage error.\n";
+    "Exit status: 0 OK (UP); 1 WARNING; 2 CRITICAL (DOWN, or the critical range);\n"
+    "3 UNKNOWN: the check could not run at all (a result that begins with \"ERR: \":\n"
+    "no user name, a password or command that is no Base64, a time-out that is no\n"
+    "number, a port out of range, a key file that cannot be loaded), no number for\n"
+    "the ranges, or a usage error.\n"
+    "\n"
+    "describe shows each field of a parameter string with its meaning and warns of\n"
+    "what the check will refuse; it shows nothing of the password (not even its\n"
+    "length) unless --show-password. compose prints the parameter string that the\n"
+    "dialog's OK writes for the given settings; defaults: protocol A, port 22, key\n"
+    "type RSA, operator contains, return data never. --host-key (repeatable, or\n"
+    "several separated by commas) pins the server's host keys: with pins only those\n"
+    "keys are accepted and known_hosts is not read. --reuse keeps the logged-in\n"
+    "connection that long for the next check with the same login in the same\n"
+    "process (the plug-in's host; each run of tavrin-check is a process of its own).\n"
+    "pin fetches the server's host key without logging in (port: --port, else the\n"
+    "parameter string's, else 22; time-out 10 seconds unless --timeout) and prints\n"
+    "its type and SHA256 fingerprint; with a parameter string, it then prints that\n"
+    "string with the key pinned (the HFP field set, every other field kept). Check\n"
+    "the fingerprint out of band before trusting it. Exit status 0, 2 when the key\n"
+    "could not be fetched, 3 for a usage error.\n";
 
 namespace {
 
@@ -72,6 +96,16 @@ bool ParseOptions(const std::vector<std::u16string>& args, std::size_t from, con
         if (arg == u"--help" || arg == u"-h") {
             parsed.help = true;
             return false;
+        }
+        // --option=VALUE, as getopt_long takes it.
+        if (const std::size_t equals = arg.find(u'='); arg.starts_with(u"--") && equals != std::u16string::npos) {
+            const auto v = valued.find(arg.substr(0, equals));
+            if (v == valued.end()) {
+                parsed.error = u"unknown argument " + arg.substr(0, equals);
+                return false;
+            }
+            v->second(arg.substr(equals + 1));
+            continue;
         }
         if (const auto f = flags.find(arg); f != flags.end()) {
             f->second();
@@ -219,24 +253,57 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
 
     CheckCommand check;
     bool haveHost = false;
+    std::optional<std::u16string> portText, warningText, criticalText;
     ParameterOptions parameter;
+    const auto host = [&](const std::u16string& v) { check.host = v; haveHost = true; };
+    const auto timeout = [&](const std::u16string& v) { check.timeout = v; };
+    const auto port = [&](const std::u16string& v) { portText = v; };
+    const auto login = [&](const std::u16string& v) { check.login = v; };
+    const auto warning = [&](const std::u16string& v) { warningText = v; };
+    const auto critical = [&](const std::u16string& v) { criticalText = v; };
     std::map<std::u16string, Setter> valued = {
-        {u"--host", [&](const auto& v) { check.host = v; haveHost = true; }},
-        {u"--timeout", [&](const auto& v) { check.timeout = v; }},
+        {u"--host", host}, {u"-H", host},         {u"--timeout", timeout},   {u"-t", timeout},
+        {u"--port", port}, {u"-p", port},         {u"--login", login},       {u"-l", login},
+        {u"--warning", warning}, {u"-w", warning}, {u"--critical", critical}, {u"-c", critical},
     };
     parameter.Add(valued);
+    const auto verbose = [&] { check.verbose = true; };
+    const auto version = [&] { parsed.version = true; };
     if (!ParseOptions(args, 0, valued,
-                      {{u"--verbose", [&] { check.verbose = true; }},
-                       {u"-v", [&] { check.verbose = true; }},
-                       {u"--version", [&] { parsed.version = true; }}},
+                      {{u"--verbose", verbose}, {u"-v", verbose}, {u"--version", version}, {u"-V", version},
+                       {u"--perfdata", [&] { check.perfdata = true; }}},
                       parsed)) {
         return parsed;
     }
     if (parsed.version) {
-        if (args.size() != 1) parsed.error = u"--version takes no other argument";
+        if (args.size() != 1) parsed.error = u"-V/--version takes no other argument";
         return parsed;
     }
-    if (!haveHost) parsed.error = u"--host is required";
+    const auto threshold = [&](const std::optional<std::u16string>& text, std::u16string_view option,
+                               std::optional<Threshold>& into) {
+        if (!text || !parsed.error.empty()) return;
+        if (const std::optional<Range> range = ParseRange(*text)) {
+            into = Threshold{*text, *range};
+        } else {
+            parsed.error = std::u16string(option) + u" takes a range such as 10, 10:, ~:10, 10:20 or @10:20, not \"" +
+                           *text + u"\"";
+        }
+    };
+    threshold(warningText, u"-w/--warning", check.warning);
+    threshold(criticalText, u"-c/--critical", check.critical);
+    if (!parsed.error.empty()) return parsed;
+    if (portText) {
+        check.port = WholeNumber(*portText, 1, kLargestCheckPort);
+        if (!check.port) {
+            parsed.error = u"-p/--port takes a whole number from 1 to " + NumberText(kLargestCheckPort);
+            return parsed;
+        }
+    }
+    if (check.login && (TrimBlanks(*check.login).empty() || check.login->find(u'#') != std::u16string::npos)) {
+        parsed.error = u"-l/--login takes a user name without \"#\" (the parameter string would be cut there)";
+        return parsed;
+    }
+    if (!haveHost) parsed.error = u"-H/--host is required";
     else if (!parameter.source()) parsed.error = u"--parameter or --parameter-file is required";
     else if (parameter.twice()) parsed.error = kParameterTwice;
     else {
@@ -244,6 +311,73 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         parsed.check = check;
     }
     return parsed;
+}
+
+std::u16string WithOverrides(std::u16string_view parameter, const CheckCommand& command) {
+    std::u16string out(parameter);
+    const auto set = [&](Field field, std::u16string_view value) {
+        std::u16string next = parameters::WithField(out, Spec(field).key, parameters::StoredForm(field, value));
+        platform::SecureWipe(out);
+        out = std::move(next);
+        platform::SecureWipe(next);  // a short text is copied by the move
+    };
+    if (command.port) set(Field::Port, NumberText(*command.port));
+    if (command.login) set(Field::User, *command.login);
+    return out;
+}
+
+namespace {
+
+// Where the first line of a text ends: before its "\r\n" or "\n", or at the text's end.
+std::size_t FirstLineEnd(std::u16string_view text) {
+    std::size_t end = text.find(u'\n');
+    if (end == std::u16string_view::npos) return text.size();
+    if (end > 0 && text[end - 1] == u'\r') --end;
+    return end;
+}
+
+std::u16string Seconds(double seconds) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, seconds < 0 ? 0.0 : seconds,
+                                         std::chars_format::fixed, 3);
+    if (ec != std::errc{}) return u"0.000";
+    return std::u16string(buffer, end);
+}
+
+}  // namespace
+
+MonitoringResult ForMonitoring(const CheckCommand& command, bool up, std::u16string_view result,
+                               std::u16string_view output, double seconds) {
+    MonitoringResult m{ExitStatusForCheck(up, result), {}};
+    const std::optional<double> number = LeadingNumber(output);
+    std::u16string why;
+    if (up && (command.warning || command.critical)) {
+        const auto alert = [&](const std::optional<Threshold>& t, std::u16string_view name, int status) {
+            if (!t || !Alerts(t->range, *number)) return false;
+            m.exitStatus = status;
+            why = u" (value " + NumberText(*number) + (t->range.alertInside ? u" is inside the " : u" is outside the ") +
+                  std::u16string(name) + u" range " + t->text + u")";
+            return true;
+        };
+        if (!number) {
+            m.exitStatus = kExitUnknown;
+            why = u" (the output begins with no number to compare with the ranges)";
+        } else if (!alert(command.critical, u"critical", kExitDown)) {
+            alert(command.warning, u"warning", kExitWarning);
+        }
+    }
+    std::u16string perfdata;
+    if (command.perfdata) {
+        perfdata = u" | time=" + Seconds(seconds) + u"s;;;0";
+        if (number) {
+            perfdata += u" value=" + PerfdataNumber(*number) + u";" + (command.warning ? command.warning->text : u"") +
+                        u";" + (command.critical ? command.critical->text : u"");
+        }
+    }
+    const std::size_t end = FirstLineEnd(result);
+    m.text.reserve(result.size() + why.size() + perfdata.size());
+    m.text.append(result.substr(0, end)).append(why).append(perfdata).append(result.substr(end));
+    return m;
 }
 
 int ExitStatusForCheck(bool up, std::u16string_view result) {

@@ -2,6 +2,7 @@
 // The command line of tavrin-check, parsed into one of its commands.
 
 #include "tools/operator_tools.h"
+#include "tools/ranges.h"
 
 #include <array>
 #include <optional>
@@ -21,10 +22,22 @@ struct ParameterSource {
     friend bool operator==(const ParameterSource&, const ParameterSource&) = default;
 };
 
+// A -w / -c range: as given (for the texts and the performance data) and as read.
+struct Threshold {
+    std::u16string text;
+    Range range;
+    friend bool operator==(const Threshold&, const Threshold&) = default;
+};
+
 struct CheckCommand {
     std::u16string host;
     std::optional<std::u16string> timeout;  // absent: the object's empty value
     ParameterSource parameter;
+    std::optional<int> port;              // replaces the string's PORT
+    std::optional<std::u16string> login;  // replaces the string's USR
+    std::optional<Threshold> warning;
+    std::optional<Threshold> critical;
+    bool perfdata = false;
     bool verbose = false;
 };
 
@@ -59,13 +72,34 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args);
 
 // Exit statuses, as monitoring plug-ins use them.
 inline constexpr int kExitUp = 0;
+inline constexpr int kExitWarning = 1;  // UP, but the number is in the warning range's alert
 inline constexpr int kExitDown = 2;
 inline constexpr int kExitUnknown = 3;  // the check could not run at all, or a usage error
+
+// The largest port the check's PORT field takes (it is read as a 16-bit integer).
+inline constexpr int kLargestCheckPort = 32767;
 
 // The exit status of a check: 0 UP, 2 DOWN, 3 for a result of a check that could not run
 // ("ERR: ...": a missing user name, a value that is no Base64, a time-out that is no number, a
 // key file that cannot be loaded).
 int ExitStatusForCheck(bool up, std::u16string_view result);
+
+// The parameter string with the command line's -p and -l in place of its PORT and USR.
+std::u16string WithOverrides(std::u16string_view parameter, const CheckCommand& command);
+
+// What tavrin-check prints and returns for a check that ended with `up` and `result`, whose
+// command printed `output` (empty when it did not run), and that took `seconds`: the exit
+// status of the string's own rule, then, when that is UP, of the ranges applied to the number
+// the output begins with (critical before warning; no number at all is UNKNOWN); the result
+// text with why a range changed the status after its first line, and the performance data
+// when asked for.
+struct MonitoringResult {
+    int exitStatus = kExitUnknown;
+    std::u16string text;
+    friend bool operator==(const MonitoringResult&, const MonitoringResult&) = default;
+};
+MonitoringResult ForMonitoring(const CheckCommand& command, bool up, std::u16string_view result,
+                               std::u16string_view output, double seconds);
 
 // The parameter string in a file's or standard input's bytes (UTF-8): the first line without
 // its line end and without a byte order mark.

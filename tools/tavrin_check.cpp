@@ -4,6 +4,7 @@
 #include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/secret.h"
+#include "plugin/check_run.h"
 #include "plugin/portable_object.h"
 #include "ssh/known_hosts.h"
 #include "ssh/library.h"
@@ -11,6 +12,7 @@
 #include "ssh/session.h"
 #include "tools/cli.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -167,10 +169,16 @@ int main(int argc, char** argv) {
     plugin::PortableObject object;
     object.sa_hostname = command.host;
     if (command.timeout) object.sa_timeout = *command.timeout;
-    object.sa_parameter = std::move(*parameter);
+    object.sa_parameter = tools::WithOverrides(*parameter, command);
     platform::SecureWipe(*parameter);
-    const bool up = object.sa_docheck();
+    // The run that fills in the output, for the ranges; nothing here ever cancels it.
+    const std::atomic<bool> neverCancelled{false};
+    plugin::CheckDetails details;
+    const auto started = std::chrono::steady_clock::now();
+    const bool up = plugin::sa_docheck(object, neverCancelled, details);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     const std::u16string result = std::get<std::u16string>(object.sa_result);
-    WriteLine(stdout, result);
-    return tools::ExitStatusForCheck(up, result);
+    const tools::MonitoringResult shown = tools::ForMonitoring(command, up, result, details.output, took.count());
+    WriteLine(stdout, shown.text);
+    return shown.exitStatus;
 }

@@ -2,7 +2,8 @@
 # tavrin-check end to end against the test sshd: verdicts and exit codes, the traces of
 # --verbose, key files, a bound time-out, compose -> describe -> check with the string, the
 # parameter string from a file and from standard input, describe keeping the password to
-# itself, and pinning the server's host key.
+# itself, pinning the server's host key, and the options of a monitoring plug-in (ranges,
+# perfdata, -p and -l).
 #   tavrin_check_e2e.sh ENV_FILE PROGRAM [RUNNER...]
 # RUNNER, when given, runs the program (the Windows build runs under scripts/wine-run.sh);
 # paths handed to a Windows program are then written as Z:\...
@@ -78,13 +79,65 @@ else bad "missing key file" "exit $rc: $out"; fi
 expect "usage error: exit 3 and nothing on standard output" 3 "" --host "$host"
 expect "parameter given twice: usage error" 3 "" --host "$host" --parameter x --parameter-file "$work/x"
 run --help
-if [ "$rc" = 0 ] && grep -q -- "--parameter-file F" <<<"$out" && grep -q "Exit status: 0 UP; 2 DOWN; 3 UNKNOWN" <<<"$out" \
-  && grep -q "command line" <<<"$out"; then ok "--help documents the exit status and the parameter file"
+if [ "$rc" = 0 ] && grep -q -- "--parameter-file F" <<<"$out" \
+  && grep -q "Exit status: 0 OK (UP); 1 WARNING; 2 CRITICAL" <<<"$out" && grep -q "command line" <<<"$out" \
+  && awk 'length($0) > 80 { wide = 1 } END { exit wide }' <<<"$out"; then
+  ok "--help documents the exit status and the parameter file, within 80 columns"
 else bad "--help" "exit $rc" "$out"; fi
-run --version
+run -h
+if [ "$rc" = 0 ] && grep -q -- "-w, --warning RANGE" <<<"$out"; then ok "-h is --help"; else bad "-h" "exit $rc" "$out"; fi
+run -V
 if [ "$rc" = 0 ] && [[ "$(sed -n 1p <<<"$out")" =~ ^tavrin-check\ [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] \
-  && [[ "$(sed -n 2p <<<"$out")" =~ ^libssh\ [0-9]+\.[0-9]+\.[0-9]+ ]]; then ok "--version: $(tr '\n' ' ' <<<"$out")"
-else bad "--version" "exit $rc" "$out"; fi
+  && [[ "$(sed -n 2p <<<"$out")" =~ ^libssh\ [0-9]+\.[0-9]+\.[0-9]+ ]]; then ok "-V (--version): $(tr '\n' ' ' <<<"$out")"
+else bad "-V" "exit $rc" "$out"; fi
+
+# As a monitoring plug-in: short options, ranges on the number the output begins with, perfdata,
+# and -p / -l in place of the string's PORT and USR.
+number=$(param 'echo 42' CON 42 NO)
+expect "-H -t: the short forms" 0 "Output contains 42" -H "$host" -t 10 --parameter "$number"
+expect "-w 50 -c 100: inside both, exit 0" 0 "Output contains 42" -H "$host" -t 10 -w 50 -c 100 --parameter "$number"
+expect "-w 10 -c 100: WARNING, exit 1" 1 "Output contains 42 (value 42 is outside the warning range 10)" \
+  -H "$host" -t 10 -w 10 -c 100 --parameter "$number"
+expect "-w 10 -c 40: CRITICAL, exit 2" 2 "Output contains 42 (value 42 is outside the critical range 40)" \
+  -H "$host" -t 10 -w 10 -c 40 --parameter "$number"
+expect "--warning=@40:45: inside, exit 1" 1 "Output contains 42 (value 42 is inside the warning range @40:45)" \
+  -H "$host" -t 10 --warning=@40:45 --parameter "$number"
+expect "a range on output without a number: UNKNOWN, exit 3" 3 \
+  "Output contains ok (the output begins with no number to compare with the ranges)" \
+  -H "$host" -t 10 -c 10 --parameter "$(param 'echo ok' CON ok NO)"
+expect "a DOWN check stays DOWN whatever the ranges" 2 "Output doesn't contain absent" \
+  -H "$host" -t 10 -w 100 -c 100 --parameter "$(param 'echo 42' CON absent NO)"
+run -H "$host" -t 10 -w 10:5 --parameter "$number"
+if [ "$rc" = 3 ] && [ -z "$out" ] && [[ "$err" == *"-w/--warning"*"10:5"* ]]; then ok "a malformed range: usage error naming -w"
+else bad "malformed range" "exit $rc" "$out" "$err"; fi
+run -H "$host" -t 10 -w 10 -c 100 --perfdata --parameter "$number"
+if [ "$rc" = 1 ] && [[ "$out" =~ ^Output\ contains\ 42\ \(value\ 42\ is\ outside\ the\ warning\ range\ 10\)\ \|\ time=[0-9]+\.[0-9]{3}s\;\;\;0\ value=42\;10\;100$ ]]; then
+  ok "--perfdata: time and value with the ranges ($out)"
+else bad "--perfdata" "exit $rc" "$out"; fi
+run -H "$host" -t 10 --perfdata --parameter "$(param 'printf "7 items\nsecond line\n"' CON items YEA)"
+first=$(sed -n 1p <<<"$out")
+if [ "$rc" = 0 ] && [[ "$first" =~ ^Output\ contains\ items\(7\ items\ \|\ time=[0-9]+\.[0-9]{3}s\;\;\;0\ value=7\;\;$ ]] \
+  && [ "$(sed -n '2,$p' <<<"$out")" = "second line
+)" ]; then ok "--perfdata follows the first line; the other lines stay as they were"
+else bad "--perfdata on a result of several lines" "exit $rc" "$out"; fi
+run -H "$host" -t 10 --perfdata --parameter "$(param 'echo ok' CON ok NO)"
+if [ "$rc" = 0 ] && [[ "$out" =~ ^Output\ contains\ ok\ \|\ time=[0-9]+\.[0-9]{3}s\;\;\;0$ ]]; then
+  ok "--perfdata without a number: time only"
+else bad "--perfdata without a number" "exit $rc" "$out"; fi
+elsewhere=$(param 'whoami' CON "$SSHD_USER" NO)
+elsewhere=${elsewhere/PORT=$SSHD_PORT#/PORT=1#}
+elsewhere=${elsewhere/USR=$SSHD_USER#/USR=no-such-user-here#}
+expect "-p and -l replace the string's PORT and USR: UP" 0 "Output contains $SSHD_USER" \
+  -H "$host" -t 10 -p "$SSHD_PORT" -l "$SSHD_USER" --parameter "$elsewhere"
+run -H "$host" -t 10 --parameter "$elsewhere"
+if [ "$rc" = 2 ]; then ok "without -p and -l that string is DOWN"; else bad "the string's own PORT" "exit $rc" "$out"; fi
+run -H "$host" -t 10 -p 1 --parameter "$number"
+if [ "$rc" = 2 ] && [[ "$out" == *"port 1:"* ]]; then ok "-p 1: DOWN on the port given ($out)"; else bad "-p 1" "exit $rc" "$out"; fi
+run -H "$host" -t 10 --login=no-such-user-here --parameter "$number"
+if [ "$rc" = 2 ] && [[ "$out" != ERR:* ]]; then ok "--login of an unknown user: DOWN ($out)"; else bad "--login" "exit $rc" "$out"; fi
+run -H "$host" -p 70000 --parameter "$number"
+if [ "$rc" = 3 ] && [ -z "$out" ] && [[ "$err" == *"-p/--port"* ]]; then ok "-p out of range: usage error"
+else bad "-p 70000" "exit $rc" "$out" "$err"; fi
 
 # The parameter string from a file and from standard input, so that it stands on no command line.
 param 'echo from-file' CON from-file NO >"$work/param"
