@@ -3,10 +3,12 @@
 #   comTavrin-setup-VERSION.exe   the installer (installer/comTavrin.nsi, Debian's makensis)
 #   comTavrin-VERSION.zip         x64/ and x86/ with comTavrin.dll and tavrin-check.exe, README.md,
 #                                 CHANGELOG.md and REGISTER.txt, for registering by hand
-#   SHA256SUMS                    of the two
-# Builds comTavrin and tavrin-check of the win64 and win32 presets first, configuring a preset
-# whose build tree does not exist yet. VERSION is the one the build wrote to
-# build/<preset>/generated/common/version.h (the top CMakeLists' project version).
+#   tavrin-check_VERSION_amd64.deb  the native tavrin-check for Icinga 2 and Nagios hosts, with
+#                                 its Icinga 2 CheckCommand (scripts/make-deb.sh)
+#   SHA256SUMS                    of the three
+# Builds comTavrin and tavrin-check of the win64 and win32 presets and tavrin-check of the linux
+# preset first, configuring a preset whose build tree does not exist yet. VERSION is the one the
+# build wrote to build/<preset>/generated/common/version.h (the top CMakeLists' project version).
 #   scripts/package.sh
 #   TAVRIN_JOBS=N   parallel build jobs (default 2)
 set -euo pipefail
@@ -18,12 +20,14 @@ stage=$out/stage
 
 die() { echo "package: $*" >&2; exit 1; }
 
-for tool in cmake makensis zip x86_64-w64-mingw32-strip i686-w64-mingw32-strip x86_64-w64-mingw32-objdump; do
+for tool in cmake makensis zip x86_64-w64-mingw32-strip i686-w64-mingw32-strip x86_64-w64-mingw32-objdump \
+  dpkg-deb dpkg-shlibdeps; do
   command -v "$tool" >/dev/null || die "$tool is missing (scripts/setup.sh installs it)"
 done
 
-build_preset() {  # build_preset PRESET
+build_preset() {  # build_preset PRESET TARGET...
   local preset=$1
+  shift
   mkdir -p build
   if [ ! -f "build/$preset/build.ninja" ]; then
     echo "package: configuring $preset"
@@ -33,7 +37,7 @@ build_preset() {  # build_preset PRESET
     fi
   fi
   echo "package: building $preset"
-  cmake --build --preset "$preset" --target comTavrin tavrin-check -j "$jobs" || die "building $preset failed"
+  cmake --build --preset "$preset" --target "$@" -j "$jobs" || die "building $preset failed"
 }
 
 version_of() {  # version_of PRESET: the version text the build generated
@@ -53,8 +57,9 @@ stage_binary() {
   "$strip" --strip-debug -o "$dest" "$file"
 }
 
-build_preset win64
-build_preset win32
+build_preset win64 comTavrin tavrin-check
+build_preset win32 comTavrin tavrin-check
+build_preset linux tavrin-check
 
 version=$(version_of win64)
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || die "no version in build/win64/generated/common/version.h"
@@ -63,8 +68,9 @@ echo "package: version $version"
 
 setup=$out/comTavrin-setup-$version.exe
 zipfile=$out/comTavrin-$version.zip
+deb=$out/tavrin-check_${version}_amd64.deb
 rm -rf "$stage"
-rm -f "$setup" "$zipfile" "$out/SHA256SUMS"
+rm -f "$setup" "$zipfile" "$out"/tavrin-check_*_amd64.deb "$out/SHA256SUMS"
 mkdir -p "$stage/x64" "$stage/x86"
 
 for name in comTavrin.dll:plugin/com tavrin-check.exe:tools; do
@@ -91,6 +97,10 @@ makensis -V2 -WX -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" "${nsi
 echo "package: zip"
 (cd "$stage" && zip -q -X -r "$zipfile" x64 x86 "${docs[@]}" REGISTER.txt) || die "zip failed"
 
-(cd "$out" && sha256sum "$(basename "$setup")" "$(basename "$zipfile")" >SHA256SUMS)
+echo "package: deb"
+made=$(bash scripts/make-deb.sh build/linux "$out" | tail -n 1) || die "the .deb could not be made"
+[ "$made" = "$deb" ] || die "the linux build made $(basename "$made"), expected $(basename "$deb"): reconfigure"
+
+(cd "$out" && sha256sum "$(basename "$setup")" "$(basename "$zipfile")" "$(basename "$deb")" >SHA256SUMS)
 echo "package: done"
-ls -l "$setup" "$zipfile"
+ls -l "$setup" "$zipfile" "$deb"

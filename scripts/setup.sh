@@ -15,6 +15,7 @@ packages=(
   dpkg-dev autoconf patch procps psmisc
   nsis zip unzip
   python3-paramiko strace iptables
+  icinga2 monitoring-plugins-basic
 )
 
 need_update=0
@@ -63,6 +64,20 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The icinga2 package starts and enables a system daemon; the tests start instances of their own
+# (own folder, own port), so none is left running or starting at boot beside them.
+if [ -x /etc/init.d/icinga2 ]; then
+  if [ -d /run/systemd/system ]; then
+    systemctl disable --now icinga2.service >/dev/null 2>&1 || true
+  else
+    if [ -s /run/icinga2/icinga2.pid ] && kill -0 "$(cat /run/icinga2/icinga2.pid)" 2>/dev/null; then
+      /etc/init.d/icinga2 stop >/dev/null 2>&1 || true
+    fi
+    systemctl disable icinga2.service >/dev/null 2>&1 || true
+    update-rc.d icinga2 disable >/dev/null 2>&1 || true
+  fi
 fi
 
 # sshd refuses to start as root without its privilege separation directory.
