@@ -1,6 +1,7 @@
 #include "ssh/session_pool.h"
 
 #include "platform/detached_thread.h"
+#include "ssh/library.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -15,6 +16,12 @@
 // a request it does not know), SSH_ERROR otherwise. Once it has answered, the session is back
 // in its state before the request, and the next call sends a new one.
 extern "C" int ssh_global_request(ssh_session session, const char* request, ssh_buffer buffer, int reply);
+// libssh's own setters of a session's error (its priv.h): a probe leaves the session's error
+// saying what the probe found, in our words, instead of libssh's "Global request
+// keepalive@openssh.com failed" (what it says of the refusal that answers every probe), which a
+// later failure that sets no error of its own would otherwise pass on to the check's text.
+extern "C" void ssh_reset_error(void* error);
+extern "C" void _ssh_set_error(void* error, int code, const char* function, const char* descr, ...);
 
 namespace tavrin::ssh {
 
@@ -45,6 +52,13 @@ Answer AnswerOf(ssh_session s, int rc) {
     if (rc == SSH_OK) return Answer::Alive;
     // A refusal is an answer, as long as the session has not failed in the same call.
     return ssh_get_error_code(s) == SSH_REQUEST_DENIED && !Broken(s) ? Answer::Alive : Answer::Dead;
+}
+
+// What a link that failed its probe reports from then on.
+const char* KeepaliveFailure(Answer answer, bool broken) {
+    if (broken) return "the kept connection had failed while it was idle (found by its keepalive request)";
+    return answer == Answer::Awaited ? "the kept connection did not answer its keepalive request in time"
+                                     : "the kept connection failed its keepalive request";
 }
 
 // One round of probes: each link is sent a keepalive request at once, then the answers are
@@ -86,7 +100,16 @@ std::vector<bool> ProbeLinks(const std::vector<Link*>& links) {
         }
     }
     std::vector<bool> alive(links.size());
-    for (std::size_t i = 0; i < links.size(); ++i) alive[i] = answers[i] == Answer::Alive;
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        alive[i] = answers[i] == Answer::Alive;
+        const ssh_session s = links[i]->S();
+        if (s == nullptr) continue;
+        if (alive[i]) {
+            ssh_reset_error(s);
+        } else {
+            _ssh_set_error(s, SSH_FATAL, "ProbeLinks", "%s", KeepaliveFailure(answers[i], Broken(s)));
+        }
+    }
     return alive;
 }
 
@@ -243,7 +266,10 @@ void SessionPool::Give(const std::string& key, std::unique_ptr<Link> link, std::
             state_->changed.notify_all();
         }
     }
-    if (startReaper && !platform::RunDetached([state = state_] { State::Reap(state); })) {
+    if (startReaper && !platform::RunDetached([state = state_] {
+                            State::Reap(state);
+                            ReleaseThreadState();
+                        })) {
         // Without a reaper nothing could be kept for a bounded time: keep nothing.
         {
             std::lock_guard lock(state_->mutex);
