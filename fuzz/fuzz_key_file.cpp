@@ -12,7 +12,8 @@ using tavrin::ssh::keyfile::KeyFileProblem;
 namespace keyfile = tavrin::ssh::keyfile;
 
 // Key file texts as an attacker could leave them: the PuTTY reader, its key derivation and
-// decryption, the OpenSSH inspection and the clean-up of editor leftovers.
+// decryption, the OpenSSH and PEM inspections (the PEM one with its DER reader of encrypted
+// PKCS #8 keys) and the clean-up of editor leftovers.
 //
 // Input: the file's text; after its last NUL byte, if any, the pass phrase's bytes. Encrypted
 // PuTTY files are opened with that pass phrase only when their Argon2 work stays within
@@ -117,6 +118,36 @@ void CheckPpk(const keyfile::PpkFile& file, const std::optional<std::string_view
     if (!file.Encrypted()) CheckWritten(fuzz::WithEncryption(file), sealPhrase);
 }
 
+bool SameDerivation(const std::optional<keyfile::Pkcs8Derivation>& a, const std::optional<keyfile::Pkcs8Derivation>& b) {
+    if (!a || !b) return !a && !b;
+    return a->kind == b->kind && a->scheme == b->scheme && a->iterations == b->iterations &&
+           a->scryptN == b->scryptN && a->scryptR == b->scryptR && a->scryptP == b->scryptP;
+}
+
+// A PEM key's one block, written again, reads to the same facts and is its own canonical form.
+void CheckPem(std::string_view text) {
+    std::optional<keyfile::PemFacts> facts;
+    try {
+        facts = keyfile::InspectPemKey(text);
+    } catch (const KeyFileProblem& problem) {
+        if (problem.kind() != Kind::Damaged && problem.kind() != Kind::Unsupported) std::abort();
+        return;
+    }
+    if (!facts) return;
+    if (facts->derivation && !facts->encrypted) std::abort();
+    std::optional<keyfile::PemFacts> again;
+    try {
+        again = keyfile::InspectPemKey(facts->text.get());
+    } catch (const KeyFileProblem&) {
+        std::abort();
+    }
+    if (!again || again->label != facts->label || again->encrypted != facts->encrypted ||
+        again->keyType != facts->keyType || !SameDerivation(again->derivation, facts->derivation) ||
+        again->text.get() != facts->text.get()) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -141,10 +172,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!again || again->get() != decoded->get()) std::abort();
     }
 
+    // What is inspected is written again as the text libssh is given; that text inspects to the
+    // same facts and is its own canonical form.
     if (const auto facts = keyfile::InspectOpenSshKey(text)) {
         keyfile::InspectPublicBlob(facts->publicBlob);
         if (facts->kdf != "bcrypt" && facts->bcryptRounds != 0) std::abort();
+        const auto again = keyfile::InspectOpenSshKey(facts->text.get());
+        if (!again || again->cipher != facts->cipher || again->kdf != facts->kdf ||
+            again->bcryptRounds != facts->bcryptRounds || again->publicBlob != facts->publicBlob ||
+            again->text.get() != facts->text.get()) {
+            std::abort();
+        }
     }
+    CheckPem(text);
 
     std::optional<keyfile::PpkFile> file;
     try {

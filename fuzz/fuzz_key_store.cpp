@@ -14,7 +14,9 @@
 // Each execution stays cheap: a pass phrase is given only to files whose key derivation stays
 // within small budgets, checked here before DescribeKeyFile: PuTTY's Argon2 within
 // fuzz::kArgon2Budget, OpenSSH's bcrypt at most kBcryptBudget rounds (as InspectOpenSshKey reads
-// them), and the iteration counts of encrypted PKCS #8 bodies at most kIterationBudget.
+// them), and an encrypted PKCS #8 key's iterations at most kIterationBudget and its scrypt work
+// at most kScryptBudget (as InspectPemKey reads them). The store gives libssh only what those
+// two have read, so the budget holds for what libssh derives.
 //
 // The check never asks anyone for a pass phrase: standard input is a pipe that holds a line,
 // and an execution that takes any of it fails.
@@ -45,68 +47,23 @@ namespace keyfile = tavrin::ssh::keyfile;
 
 constexpr std::uint32_t kBcryptBudget = 4;
 constexpr std::uint64_t kIterationBudget = 2048;
+constexpr std::uint64_t kScryptBudget = 8192;  // N * r * p (and each of them): 1 MiB, a few ms
 constexpr std::string_view kTerminalLine = "pass phrase from the terminal\n";
 
-std::string ReadDer(std::string_view der, std::size_t& at, unsigned char tag, bool& ok) {
-    ok = false;
-    if (at + 2 > der.size() || static_cast<unsigned char>(der[at]) != tag) return {};
-    std::size_t length = static_cast<unsigned char>(der[at + 1]);
-    at += 2;
-    if (length & 0x80) {
-        const std::size_t bytes = length & 0x7F;
-        if (bytes == 0 || bytes > 4 || at + bytes > der.size()) return {};
-        length = 0;
-        for (std::size_t i = 0; i < bytes; ++i) length = (length << 8) | static_cast<unsigned char>(der[at + i]);
-        at += bytes;
-    }
-    if (length > der.size() - at) return {};
-    ok = true;
-    const std::string contents(der.substr(at, length));
-    at += length;
-    return contents;
-}
-
-// Whether a PEM body's DER asks for little work: every salt (an OCTET STRING) that an INTEGER
-// follows, as in PBKDF2's and PKCS #12's parameters, has an iteration count within the budget,
-// and no scrypt is named.
-bool DerWithinBudget(std::string_view der) {
-    static constexpr std::string_view kScrypt{"\x06\x09\x2B\x06\x01\x04\x01\xDA\x47\x04\x0B", 11};
-    if (der.find(kScrypt) != std::string_view::npos) return false;
-    for (std::size_t i = 0; i < der.size(); ++i) {
-        if (der[i] != '\x04') continue;
-        std::size_t at = i;
-        bool ok = false;
-        ReadDer(der, at, 0x04, ok);
-        if (!ok) continue;
-        const std::string count = ReadDer(der, at, 0x02, ok);
-        if (!ok) continue;
-        std::uint64_t value = 0;
-        if (count.size() > 4) return false;
-        for (const char c : count) value = (value << 8) | static_cast<unsigned char>(c);
-        if (value > kIterationBudget) return false;
-    }
-    return true;
-}
-
-// Every "-----BEGIN ...-----" block's body, header lines left out, within the budget.
+// Whether a PEM key's derivation, as the key store reads it, asks for little work. A file the
+// store refuses before any derivation is within the budget.
 bool PemWithinBudget(std::string_view text) {
-    for (std::size_t begin = text.find("-----BEGIN "); begin != std::string_view::npos;
-         begin = text.find("-----BEGIN ", begin + 1)) {
-        const std::size_t from = text.find('\n', begin);
-        const std::size_t end = text.find("-----END ", begin);
-        if (from == std::string_view::npos || end == std::string_view::npos || end < from) continue;
-        std::string body;
-        std::string_view rest = text.substr(from, end - from);
-        while (!rest.empty()) {
-            const std::size_t lineEnd = rest.find('\n');
-            const std::string_view line = rest.substr(0, lineEnd);
-            if (line.find(':') == std::string_view::npos) body.append(line).push_back('\n');
-            rest = lineEnd == std::string_view::npos ? std::string_view{} : rest.substr(lineEnd + 1);
-        }
-        const auto der = keyfile::DecodeBase64(body);
-        if (der && !DerWithinBudget(der->get())) return false;
+    std::optional<keyfile::PemFacts> facts;
+    try {
+        facts = keyfile::InspectPemKey(text);
+    } catch (const keyfile::KeyFileProblem&) {
+        return true;
     }
-    return true;
+    if (!facts || !facts->derivation) return true;
+    const keyfile::Pkcs8Derivation& derivation = *facts->derivation;
+    if (derivation.kind != keyfile::Pkcs8Derivation::Kind::Scrypt) return derivation.iterations <= kIterationBudget;
+    return derivation.scryptN <= kScryptBudget && derivation.scryptR <= kScryptBudget &&
+           derivation.scryptP <= kScryptBudget && derivation.scryptN * derivation.scryptR * derivation.scryptP <= kScryptBudget;
 }
 
 bool WithinBudget(std::string_view bytes) {

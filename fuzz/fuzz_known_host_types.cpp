@@ -6,7 +6,7 @@
 // ("type base64"), "%E" for another host's ECDSA key and "%H" for the host's hashed name, so
 // that the fuzzer reaches the lines that name the host.
 
-#include "common/base64.h"
+#include "fuzz/fuzz_input.h"
 #include "ssh/crypto.h"
 #include "ssh/known_hosts.h"
 #include "ssh/library.h"
@@ -43,9 +43,8 @@ struct Fixed {
         }
         key.reset(raw);
         const std::string salt = "\x42salt-of-the-snapshot";
-        hashedName = "|1|" + tavrin::EncodeBase64(salt) + "|" +
-                     tavrin::EncodeBase64(
-                         tavrin::ssh::crypto::Hmac(tavrin::ssh::crypto::Digest::Sha1, salt, std::string(kHost)));
+        hashedName = HashedKnownHostName(
+            salt, tavrin::ssh::crypto::Hmac(tavrin::ssh::crypto::Digest::Sha1, salt, std::string(kHost)));
     }
 };
 
@@ -63,23 +62,19 @@ KnownHostsSnapshot Snapshot(std::string_view input, const Fixed& fixed) {
     };
     files[0].path = u"known_hosts_0";
     files[0].contents.status = FileStatus::Read;
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        const char next = i + 1 < input.size() ? input[i + 1] : '\0';
-        std::string& bytes = files.back().contents.bytes;
-        if (input[i] != '%' || std::string_view("FMUKEH").find(next) == std::string_view::npos) {
-            bytes.push_back(input[i]);
-            continue;
-        }
-        ++i;
-        switch (next) {
-            case 'F': startFile(FileStatus::Read); break;
-            case 'M': startFile(FileStatus::Missing); break;
-            case 'U': startFile(FileStatus::Failed); break;
-            case 'K': bytes += "ssh-ed25519 " + std::string(kEd25519); break;
-            case 'E': bytes += "ecdsa-sha2-nistp256 " + std::string(kEcdsa); break;
-            default: bytes += fixed.hashedName; break;
-        }
-    }
+    ExpandFuzzMarkers(
+        input, "FMUKEH", [&files](char c) { files.back().contents.bytes.push_back(c); },
+        [&](char marker) {
+            std::string& bytes = files.back().contents.bytes;
+            switch (marker) {
+                case 'F': startFile(FileStatus::Read); break;
+                case 'M': startFile(FileStatus::Missing); break;
+                case 'U': startFile(FileStatus::Failed); break;
+                case 'K': bytes += "ssh-ed25519 " + std::string(kEd25519); break;
+                case 'E': bytes += "ecdsa-sha2-nistp256 " + std::string(kEcdsa); break;
+                default: bytes += fixed.hashedName; break;
+            }
+        });
     return files;
 }
 

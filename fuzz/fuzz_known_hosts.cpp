@@ -3,7 +3,7 @@
 // fuzzer reaches the lines that name the host without having to guess a key or a hash.
 
 #include "common/text.h"
-#include "common/base64.h"
+#include "fuzz/fuzz_input.h"
 #include "ssh/crypto.h"
 #include "ssh/known_hosts.h"
 #include "ssh/library.h"
@@ -34,10 +34,9 @@ struct Fixed {
             std::abort();
         }
         key.reset(raw);
-        const auto encode = [](const std::string& bytes) { return tavrin::EncodeBase64(bytes); };
         const std::string salt = "\x81salt-salt-salt-salt";
-        hashedName = "|1|" + encode(salt) + "|" +
-                     encode(tavrin::ssh::crypto::Hmac(tavrin::ssh::crypto::Digest::Sha1, salt, std::string(kHost)));
+        hashedName = HashedKnownHostName(
+            salt, tavrin::ssh::crypto::Hmac(tavrin::ssh::crypto::Digest::Sha1, salt, std::string(kHost)));
     }
 };
 
@@ -48,14 +47,9 @@ const Fixed& Get() {
 
 std::string Expand(std::string_view input, const Fixed& fixed) {
     std::string out;
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        if (input[i] == '%' && i + 1 < input.size() && (input[i + 1] == 'K' || input[i + 1] == 'H')) {
-            out += input[i + 1] == 'K' ? fixed.keyText : fixed.hashedName;
-            ++i;
-        } else {
-            out += input[i];
-        }
-    }
+    ExpandFuzzMarkers(
+        input, "KH", [&out](char c) { out.push_back(c); },
+        [&](char marker) { out += marker == 'K' ? fixed.keyText : fixed.hashedName; });
     return out;
 }
 

@@ -2,7 +2,8 @@
 // PuTTY key files written by the fuzz targets themselves: the fields of a file as read, its
 // private part encrypted under a pass phrase of the target's choosing and its MAC computed, so
 // that the fuzzer's keys get past the MAC check to the rewriting and to libssh. Written from
-// the format as PuTTYgen writes it, not with the reader's own helpers.
+// the format as PuTTYgen writes it, not with the reader's own key derivation and MAC; the wire
+// format's writers and the mapping of the Argon2 lines are the reader's (ssh/ppk_key.h).
 
 #include "common/base64.h"
 #include "ssh/crypto.h"
@@ -31,15 +32,6 @@ inline constexpr std::uint64_t kArgon2Budget = 4 * 1024;
 inline bool WithinArgon2Budget(const PpkFile& file) {
     return file.version != 3 || !file.Encrypted() ||
            std::uint64_t{file.argon2Memory} * file.argon2Passes <= kArgon2Budget;
-}
-
-inline void PutUint32(std::string& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-inline void PutString(std::string& out, std::string_view value) {
-    PutUint32(out, static_cast<std::uint32_t>(value.size()));
-    out.append(value);
 }
 
 inline std::string Hex(std::string_view bytes) {
@@ -105,14 +97,8 @@ inline std::string WritePpk(const PpkFile& file, std::string_view passPhrase) {
             cipherKey.resize(32);
             iv.assign(16, '\0');
         } else {
-            crypto::Argon2Parameters parameters;
-            parameters.flavour = file.keyDerivation == "Argon2d"   ? crypto::Argon2Flavour::D
-                                 : file.keyDerivation == "Argon2i" ? crypto::Argon2Flavour::I
-                                                                   : crypto::Argon2Flavour::Id;
-            parameters.memoryKiB = file.argon2Memory;
-            parameters.passes = file.argon2Passes;
-            parameters.parallelism = file.argon2Parallelism;
-            const std::string derived = crypto::Argon2(parameters, passPhrase, file.argon2Salt, 80).get();
+            const std::string derived =
+                crypto::Argon2(tavrin::ssh::keyfile::Argon2ParametersOf(file), passPhrase, file.argon2Salt, 80).get();
             cipherKey = derived.substr(0, 32);
             iv = derived.substr(32, 16);
             macKey = derived.substr(48);
@@ -126,7 +112,7 @@ inline std::string WritePpk(const PpkFile& file, std::string_view passPhrase) {
     for (const std::string_view part : {std::string_view(file.algorithm), std::string_view(file.encryption),
                                         std::string_view(file.comment), std::string_view(file.publicBlob),
                                         std::string_view(clear)}) {
-        PutString(macInput, part);
+        tavrin::ssh::keyfile::PutString(macInput, part);
     }
     const std::string mac =
         crypto::Hmac(file.version == 2 ? crypto::Digest::Sha1 : crypto::Digest::Sha256, macKey, macInput);

@@ -27,6 +27,20 @@ if [[ $# -gt 0 ]]; then
   targets=("$@")
 fi
 
+# What a failed run's log says about why: the report from its first line (a sanitizer's or
+# libFuzzer's), which a stack trace and the final statistics would push out of a plain tail, and
+# where the input was written; the log's end when it holds no report.
+show_failure() {
+  local log=$1 first
+  first=$(grep -n -m 1 -E '^==[0-9]+==|ERROR: libFuzzer|^ALARM:|^fuzz_|^Out-of-memory|-- (ERROR|FAILURE)' "$log" | cut -d: -f1 || true)
+  if [[ -n "$first" ]]; then
+    tail -n "+$first" "$log" | grep -v '^stat::' | head -n 80 || true
+    grep -E '^(SUMMARY|artifact_prefix|Test unit written|Base64: )' "$log" | tail -n 4 || true
+  else
+    tail -n 40 "$log"
+  fi
+}
+
 cmake --build "$build" --target "${targets[@]}" -j2
 mkdir -p "$build/artifacts"
 status=0
@@ -42,7 +56,10 @@ for target in "${targets[@]}"; do
     runs=$(awk '/^stat::number_of_executed_units/ {print $2}' "$log")
     echo "fuzz: $target ran ${seconds}s, ${runs:-?} executions, no crash"
   else
-    echo "fuzz: $target FAILED (log: $log)"; tail -40 "$log"; status=1
+    rc=$?
+    echo "fuzz: $target FAILED with exit status $rc (log: $log)"
+    show_failure "$log"
+    status=1
   fi
 done
 echo "fuzz: ${#targets[@]} targets in $((SECONDS - started))s"

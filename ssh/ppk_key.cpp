@@ -4,6 +4,7 @@
 
 #include "ssh/crypto.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <vector>
@@ -79,15 +80,6 @@ private:
     std::string_view data_;
     std::size_t at_ = 0;
 };
-
-void PutUint32(std::string& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
-}
-
-void PutString(std::string& out, std::string_view value) {
-    PutUint32(out, static_cast<std::uint32_t>(value.size()));
-    out.append(value);
-}
 
 std::optional<std::string> DecodeHex(std::string_view text) {
     if (text.size() % 2 != 0) return std::nullopt;
@@ -244,15 +236,7 @@ SecretBytes OpenSshText(const PpkFile& file, std::string_view privateBlob) {
     PutString(blob.get(), file.publicBlob);
     PutString(blob.get(), out);
 
-    const SecretBytes encoded = EncodeBase64(blob.get());
-    SecretBytes text;
-    text.get().reserve(encoded.get().size() + encoded.get().size() / 70 + kOpenSshBegin.size() + kOpenSshEnd.size() + 8);
-    text.get().append(kOpenSshBegin).push_back('\n');
-    for (std::size_t i = 0; i < encoded.get().size(); i += 70) {
-        text.get().append(std::string_view(encoded.get()).substr(i, 70)).push_back('\n');
-    }
-    text.get().append(kOpenSshEnd).push_back('\n');
-    return text;
+    return ArmoredOpenSshKey(blob.get());
 }
 
 // The cipher key, IV and MAC key of a file for a pass phrase (empty for an unencrypted file).
@@ -284,19 +268,254 @@ PpkKeys DeriveKeys(const PpkFile& file, std::string_view passPhrase) {
         return keys;
     }
     if (!file.Encrypted()) return keys;  // version 3 without encryption: an empty MAC key
-    crypto::Argon2Parameters parameters;
-    parameters.flavour = file.keyDerivation == "Argon2d"   ? crypto::Argon2Flavour::D
-                         : file.keyDerivation == "Argon2i" ? crypto::Argon2Flavour::I
-                                                           : crypto::Argon2Flavour::Id;
-    parameters.memoryKiB = file.argon2Memory;
-    parameters.passes = file.argon2Passes;
-    parameters.parallelism = file.argon2Parallelism;
-    const SecretBytes derived = crypto::Argon2(parameters, passPhrase, file.argon2Salt, 32 + kAesBlock + 32);
+    const SecretBytes derived = crypto::Argon2(Argon2ParametersOf(file), passPhrase, file.argon2Salt, 32 + kAesBlock + 32);
     const std::string_view all(derived.get());
     keys.cipherKey = SecretBytes(std::string(all.substr(0, 32)));
     keys.iv = SecretBytes(std::string(all.substr(32, kAesBlock)));
     keys.macKey = SecretBytes(std::string(all.substr(32 + kAesBlock)));
     return keys;
+}
+
+// ---- DER (X.690), as far as the clear parts of PEM keys need it --------------------------------
+
+unsigned char Byte(char c) { return static_cast<unsigned char>(c); }
+
+// Elements one after another: tags of one byte, definite lengths (BER's indefinite form and
+// lengths of more than four bytes are not read).
+class DerReader {
+public:
+    explicit DerReader(std::string_view data) : data_(data) {}
+
+    // The next element's contents, when its tag is `tag`.
+    std::optional<std::string_view> Take(unsigned char tag) {
+        if (data_.size() < 2 || Byte(data_[0]) != tag) return std::nullopt;
+        std::size_t length = Byte(data_[1]);
+        std::size_t at = 2;
+        if ((length & 0x80) != 0) {
+            const std::size_t bytes = length & 0x7F;
+            if (bytes == 0 || bytes > 4 || data_.size() - at < bytes) return std::nullopt;
+            length = 0;
+            for (std::size_t i = 0; i < bytes; ++i) length = (length << 8) | Byte(data_[at + i]);
+            at += bytes;
+        }
+        if (data_.size() - at < length) return std::nullopt;
+        const std::string_view contents = data_.substr(at, length);
+        data_.remove_prefix(at + length);
+        return contents;
+    }
+    bool NextIs(unsigned char tag) const { return !data_.empty() && Byte(data_[0]) == tag; }
+    bool Empty() const { return data_.empty(); }
+
+private:
+    std::string_view data_;
+};
+
+constexpr unsigned char kDerInteger = 0x02;
+constexpr unsigned char kDerOctetString = 0x04;
+constexpr unsigned char kDerOid = 0x06;
+constexpr unsigned char kDerSequence = 0x30;
+
+// The value of a non-negative INTEGER's contents; UINT64_MAX for one that needs more than 64
+// bits. Nothing for an empty or a negative one.
+std::optional<std::uint64_t> DerUnsigned(std::string_view contents) {
+    if (contents.empty() || (Byte(contents[0]) & 0x80) != 0) return std::nullopt;
+    while (contents.size() > 1 && contents[0] == '\0') contents.remove_prefix(1);
+    if (contents.size() > 8) return UINT64_MAX;
+    std::uint64_t value = 0;
+    for (const char c : contents) value = (value << 8) | Byte(c);
+    return value;
+}
+
+// An object identifier's contents in dotted form ("1.2.840.113549.1.5.13").
+std::string OidText(std::string_view oid) {
+    constexpr std::size_t kLongestNamed = 64;
+    if (oid.empty() || oid.size() > kLongestNamed) return "an object identifier that cannot be named";
+    std::string out;
+    std::uint64_t arc = 0;
+    bool first = true;
+    for (const char c : oid) {
+        if (arc > (UINT64_MAX >> 7)) return "an object identifier that cannot be named";
+        arc = (arc << 7) | (Byte(c) & 0x7F);
+        if ((Byte(c) & 0x80) != 0) continue;
+        if (first) {
+            const std::uint64_t top = arc < 80 ? arc / 40 : 2;
+            out = std::to_string(top) + "." + std::to_string(arc - top * 40);
+            first = false;
+        } else {
+            out += "." + std::to_string(arc);
+        }
+        arc = 0;
+    }
+    if ((Byte(oid.back()) & 0x80) != 0) return "an object identifier that cannot be named";
+    return out;
+}
+
+// Object identifiers, as their contents.
+constexpr std::string_view kOidPbes2{"\x2A\x86\x48\x86\xF7\x0D\x01\x05\x0D", 9};   // 1.2.840.113549.1.5.13
+constexpr std::string_view kOidPbkdf2{"\x2A\x86\x48\x86\xF7\x0D\x01\x05\x0C", 9};  // 1.2.840.113549.1.5.12
+constexpr std::string_view kOidScrypt{"\x2B\x06\x01\x04\x01\xDA\x47\x04\x0B", 9};  // 1.3.6.1.4.1.11591.4.11
+constexpr std::string_view kOidPkcs5Arc{"\x2A\x86\x48\x86\xF7\x0D\x01\x05", 8};     // 1.2.840.113549.1.5
+constexpr std::string_view kOidPkcs12PbeArc{"\x2A\x86\x48\x86\xF7\x0D\x01\x0C\x01", 9};  // 1.2.840.113549.1.12.1
+constexpr std::string_view kOidRsa{"\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 9};     // 1.2.840.113549.1.1.1
+constexpr std::string_view kOidDsa{"\x2A\x86\x48\xCE\x38\x04\x01", 7};             // 1.2.840.10040.4.1
+constexpr std::string_view kOidEd25519{"\x2B\x65\x70", 3};                         // 1.3.101.112
+
+// PBES1 (RFC 8018 section 6.1: MD2, MD5 or SHA-1 with DES or RC2) and PKCS #12's PBE schemes
+// (RFC 7292 appendix C: SHA-1 with RC4, 3DES, 2DES, RC2).
+bool IsPbes1(std::string_view oid) {
+    if (oid.size() != kOidPkcs5Arc.size() + 1 || oid.substr(0, kOidPkcs5Arc.size()) != kOidPkcs5Arc) return false;
+    const unsigned char last = Byte(oid.back());
+    return last == 1 || last == 3 || last == 4 || last == 6 || last == 10 || last == 11;
+}
+bool IsPkcs12Pbe(std::string_view oid) {
+    if (oid.size() != kOidPkcs12PbeArc.size() + 1 || oid.substr(0, kOidPkcs12PbeArc.size()) != kOidPkcs12PbeArc) {
+        return false;
+    }
+    const unsigned char last = Byte(oid.back());
+    return last >= 1 && last <= 6;
+}
+
+[[noreturn]] void Pkcs8Unreadable(const std::string& what) {
+    Fail(Kind::Damaged, "its encrypted PKCS #8 key cannot be read (" + what + ")");
+}
+
+std::uint64_t TakeCount(DerReader& reader, const char* what) {
+    const auto contents = reader.Take(kDerInteger);
+    const auto value = contents ? DerUnsigned(*contents) : std::nullopt;
+    if (!value) Pkcs8Unreadable(std::string("its ") + what);
+    return *value;
+}
+
+void TakeSalt(DerReader& reader, const char* scheme) {
+    if (!reader.Take(kDerOctetString)) {
+        if (std::string_view(scheme) == "PBKDF2" && reader.NextIs(kDerSequence)) {
+            Fail(Kind::Unsupported, "PBKDF2 with a salt from another source");
+        }
+        Pkcs8Unreadable(std::string("the salt of ") + scheme);
+    }
+}
+
+// EncryptedPrivateKeyInfo (RFC 5208 section 6): the scheme that encrypts the key and how it
+// derives its key from the pass phrase. Each structure is read whole; nothing may follow it.
+Pkcs8Derivation InspectEncryptedPkcs8(std::string_view der) {
+    DerReader top(der);
+    const auto info = top.Take(kDerSequence);
+    if (!info || !top.Empty()) Pkcs8Unreadable("its outer structure");
+    DerReader infoFields(*info);
+    const auto algorithm = infoFields.Take(kDerSequence);
+    if (!algorithm || !infoFields.Take(kDerOctetString) || !infoFields.Empty()) Pkcs8Unreadable("its structure");
+    DerReader algorithmFields(*algorithm);
+    const auto scheme = algorithmFields.Take(kDerOid);
+    if (!scheme) Pkcs8Unreadable("its encryption scheme");
+
+    Pkcs8Derivation out;
+    if (*scheme == kOidPbes2) {
+        // PBES2-params: the key derivation's AlgorithmIdentifier, then the cipher's.
+        const auto parameters = algorithmFields.Take(kDerSequence);
+        if (!parameters || !algorithmFields.Empty()) Pkcs8Unreadable("the parameters of PBES2");
+        DerReader pbes2(*parameters);
+        const auto kdf = pbes2.Take(kDerSequence);
+        const auto cipher = pbes2.Take(kDerSequence);
+        if (!kdf || !cipher || !pbes2.Empty() || !DerReader(*cipher).Take(kDerOid)) {
+            Pkcs8Unreadable("the parameters of PBES2");
+        }
+        DerReader kdfFields(*kdf);
+        const auto kdfOid = kdfFields.Take(kDerOid);
+        if (!kdfOid) Pkcs8Unreadable("the key derivation of PBES2");
+        if (*kdfOid != kOidPbkdf2 && *kdfOid != kOidScrypt) {
+            Fail(Kind::Unsupported, "the key derivation " + OidText(*kdfOid) + " in PBES2");
+        }
+        const bool scrypt = *kdfOid == kOidScrypt;
+        const char* name = scrypt ? "scrypt" : "PBKDF2";
+        const auto kdfParameters = kdfFields.Take(kDerSequence);
+        if (!kdfParameters || !kdfFields.Empty()) Pkcs8Unreadable(std::string("the parameters of ") + name);
+        DerReader fields(*kdfParameters);
+        TakeSalt(fields, name);
+        if (scrypt) {
+            // scrypt-params (RFC 7914 section 7): salt, N, r, p, and the key's length.
+            out.kind = Pkcs8Derivation::Kind::Scrypt;
+            out.scheme = "PBES2 with scrypt";
+            out.scryptN = TakeCount(fields, "scrypt cost N");
+            out.scryptR = TakeCount(fields, "scrypt block size r");
+            out.scryptP = TakeCount(fields, "scrypt parallelism p");
+            if (fields.NextIs(kDerInteger)) TakeCount(fields, "key length");
+        } else {
+            // PBKDF2-params: salt, iterations, the key's length, the pseudo-random function.
+            out.kind = Pkcs8Derivation::Kind::Pbkdf2;
+            out.scheme = "PBES2 with PBKDF2";
+            out.iterations = TakeCount(fields, "PBKDF2 iteration count");
+            if (fields.NextIs(kDerInteger)) TakeCount(fields, "key length");
+            if (fields.NextIs(kDerSequence)) {
+                const auto prf = fields.Take(kDerSequence);
+                if (!DerReader(*prf).Take(kDerOid)) Pkcs8Unreadable("the pseudo-random function of PBKDF2");
+            }
+        }
+        if (!fields.Empty()) Pkcs8Unreadable(std::string("the parameters of ") + name);
+        return out;
+    }
+    const bool pbes1 = IsPbes1(*scheme);
+    if (!pbes1 && !IsPkcs12Pbe(*scheme)) Fail(Kind::Unsupported, "the key encryption scheme " + OidText(*scheme));
+    // PBEParameter (RFC 8018 appendix A.3) and pkcs-12PbeParams (RFC 7292 appendix C) alike: the
+    // salt and the iteration count.
+    out.kind = pbes1 ? Pkcs8Derivation::Kind::Pbes1 : Pkcs8Derivation::Kind::Pkcs12;
+    out.scheme = pbes1 ? "PBES1" : "PKCS #12 PBE";
+    const auto parameters = algorithmFields.Take(kDerSequence);
+    if (!parameters || !algorithmFields.Empty()) Pkcs8Unreadable("the parameters of " + out.scheme);
+    DerReader fields(*parameters);
+    TakeSalt(fields, out.scheme.c_str());
+    out.iterations = TakeCount(fields, "iteration count");
+    if (!fields.Empty()) Pkcs8Unreadable("the parameters of " + out.scheme);
+    return out;
+}
+
+// Whether a DER text has the shape of EncryptedPrivateKeyInfo (a SEQUENCE that begins with a
+// SEQUENCE) rather than that of a clear key (whose SEQUENCE begins with its version, an
+// INTEGER).
+bool LooksEncryptedPkcs8(std::string_view der) {
+    DerReader top(der);
+    const auto outer = top.Take(kDerSequence);
+    return outer && DerReader(*outer).NextIs(kDerSequence);
+}
+
+// The key type a clear PKCS #8 key (PrivateKeyInfo) names by its algorithm's identifier.
+std::string Pkcs8KeyType(std::string_view der) {
+    DerReader top(der);
+    const auto outer = top.Take(kDerSequence);
+    if (!outer) return {};
+    DerReader fields(*outer);
+    const auto algorithm = fields.Take(kDerInteger) ? fields.Take(kDerSequence) : std::nullopt;
+    const auto oid = algorithm ? DerReader(*algorithm).Take(kDerOid) : std::nullopt;
+    if (!oid) return {};
+    if (*oid == kOidRsa) return "ssh-rsa";
+    if (*oid == kOidDsa) return "ssh-dss";
+    if (*oid == kOidEd25519) return "ssh-ed25519";
+    return {};
+}
+
+// ---- PEM armor ---------------------------------------------------------------------------------
+
+constexpr std::string_view kPemBegin = "-----BEGIN ";
+constexpr std::string_view kPemEnd = "-----END ";
+constexpr std::string_view kPemDashes = "-----";
+constexpr std::size_t kPemColumns = 64;
+
+// The label of a line "-----BEGIN <label>-----" (blanks at its end aside), or nothing.
+std::optional<std::string_view> PemBeginLabel(std::string_view line) {
+    line = TrimEnd(line);
+    if (line.size() < kPemBegin.size() + kPemDashes.size() || line.substr(0, kPemBegin.size()) != kPemBegin ||
+        line.substr(line.size() - kPemDashes.size()) != kPemDashes) {
+        return std::nullopt;
+    }
+    return line.substr(kPemBegin.size(), line.size() - kPemBegin.size() - kPemDashes.size());
+}
+
+// A private key's label: "PRIVATE KEY" and "<kind> PRIVATE KEY", but not OpenSSH's own armor,
+// which is not PEM.
+bool IsPrivateKeyLabel(std::string_view label) {
+    constexpr std::string_view kSuffix = "PRIVATE KEY";
+    if (label.size() < kSuffix.size() || label.substr(label.size() - kSuffix.size()) != kSuffix) return false;
+    if (label.size() > kSuffix.size() && label[label.size() - kSuffix.size() - 1] != ' ') return false;
+    return label != "OPENSSH PRIVATE KEY";
 }
 
 }  // namespace
@@ -330,6 +549,102 @@ SecretBytes EncodeBase64(std::string_view bytes) {
     return out;
 }
 
+void PutUint32(std::string& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void PutString(std::string& out, std::string_view value) {
+    PutUint32(out, static_cast<std::uint32_t>(value.size()));
+    out.append(value);
+}
+
+crypto::Argon2Parameters Argon2ParametersOf(const PpkFile& file) {
+    crypto::Argon2Parameters parameters;
+    parameters.flavour = file.keyDerivation == "Argon2d"   ? crypto::Argon2Flavour::D
+                         : file.keyDerivation == "Argon2i" ? crypto::Argon2Flavour::I
+                                                           : crypto::Argon2Flavour::Id;
+    parameters.memoryKiB = file.argon2Memory;
+    parameters.passes = file.argon2Passes;
+    parameters.parallelism = file.argon2Parallelism;
+    return parameters;
+}
+
+SecretBytes ArmoredOpenSshKey(std::string_view blob) {
+    const SecretBytes encoded = EncodeBase64(blob);
+    SecretBytes text;
+    text.get().reserve(encoded.get().size() + encoded.get().size() / 70 + kOpenSshBegin.size() + kOpenSshEnd.size() + 8);
+    text.get().append(kOpenSshBegin).push_back('\n');
+    for (std::size_t i = 0; i < encoded.get().size(); i += 70) {
+        text.get().append(std::string_view(encoded.get()).substr(i, 70)).push_back('\n');
+    }
+    text.get().append(kOpenSshEnd).push_back('\n');
+    return text;
+}
+
+std::optional<PemFacts> InspectPemKey(std::string_view text) {
+    const std::vector<std::string_view> lines = SplitLines(text);
+    std::size_t first = lines.size();
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto label = PemBeginLabel(lines[i]);
+        if (!label || !IsPrivateKeyLabel(*label)) continue;
+        if (count++ == 0) first = i;
+    }
+    if (count == 0) return std::nullopt;
+    // A reader that takes one of several keys might take another one than was inspected here.
+    if (count > 1) Fail(Kind::Unsupported, std::to_string(count) + " private keys in one file");
+
+    PemFacts facts;
+    facts.label = std::string(*PemBeginLabel(lines[first]));
+    const std::string endLine = std::string(kPemEnd) + facts.label + std::string(kPemDashes);
+    std::size_t end = first + 1;
+    while (end < lines.size() && TrimEnd(lines[end]) != endLine) ++end;
+    if (end == lines.size()) Fail(Kind::Damaged, "its \"" + endLine + "\" line is missing");
+
+    // RFC 1421 headers ("Name: value") when the first line holds a colon, up to a blank line.
+    std::size_t body = first + 1;
+    std::vector<std::string_view> headers;
+    if (body < end && lines[body].find(':') != std::string_view::npos) {
+        while (body < end && !TrimEnd(lines[body]).empty()) headers.push_back(TrimEnd(lines[body++]));
+        if (body == end) Fail(Kind::Damaged, "its PEM headers are not followed by a blank line");
+        ++body;
+    }
+    std::size_t size = 0;
+    for (std::size_t i = body; i < end; ++i) size += lines[i].size() + 1;
+    SecretBytes joined;
+    joined.get().reserve(size);
+    for (std::size_t i = body; i < end; ++i) joined.get().append(lines[i]).push_back('\n');
+    const auto der = DecodeBase64(joined.get());
+    if (!der || der->get().empty()) Fail(Kind::Damaged, "its PEM block is not Base64");
+
+    const bool legacyEncrypted = std::find(headers.begin(), headers.end(), "Proc-Type: 4,ENCRYPTED") != headers.end();
+    facts.encrypted = legacyEncrypted;
+    // The legacy encryption's key derivation (one MD5 of pass phrase and salt) costs nothing to
+    // speak of; its body is cipher text. A clear body in the shape of an encrypted PKCS #8 key is
+    // read as one whatever its label says: a reader may take it so.
+    if (facts.label == "ENCRYPTED PRIVATE KEY" || (!legacyEncrypted && LooksEncryptedPkcs8(der->get()))) {
+        facts.derivation = InspectEncryptedPkcs8(der->get());
+        facts.encrypted = true;
+    }
+    if (facts.label == "RSA PRIVATE KEY") facts.keyType = "ssh-rsa";
+    else if (facts.label == "DSA PRIVATE KEY") facts.keyType = "ssh-dss";
+    else if (facts.label == "PRIVATE KEY" && !facts.derivation) facts.keyType = Pkcs8KeyType(der->get());
+
+    const SecretBytes encoded = EncodeBase64(der->get());
+    std::size_t headerSize = 0;
+    for (const std::string_view header : headers) headerSize += header.size() + 1;
+    std::string& out = facts.text.get();
+    out.reserve(2 * endLine.size() + headerSize + encoded.get().size() + encoded.get().size() / kPemColumns + 8);
+    out.append(kPemBegin).append(facts.label).append(kPemDashes).push_back('\n');
+    for (const std::string_view header : headers) out.append(header).push_back('\n');
+    if (!headers.empty()) out.push_back('\n');
+    for (std::size_t i = 0; i < encoded.get().size(); i += kPemColumns) {
+        out.append(std::string_view(encoded.get()).substr(i, kPemColumns)).push_back('\n');
+    }
+    out.append(endLine).push_back('\n');
+    return facts;
+}
+
 std::optional<PublicKeyFacts> InspectPublicBlob(std::string_view blob) {
     WireReader reader(blob);
     std::string_view name;
@@ -360,7 +675,9 @@ std::optional<PublicKeyFacts> InspectPublicBlob(std::string_view blob) {
 std::optional<OpenSshFacts> InspectOpenSshKey(std::string_view text) {
     const std::size_t begin = text.find(kOpenSshBegin);
     if (begin == std::string_view::npos) return std::nullopt;
-    const std::size_t from = begin + kOpenSshBegin.size();
+    std::size_t from = begin + kOpenSshBegin.size();
+    // libssh passes over what follows the marker up to the first white space (C's isspace).
+    while (from < text.size() && std::string_view(" \t\n\v\f\r").find(text[from]) == std::string_view::npos) ++from;
     const std::size_t end = text.find(kOpenSshEnd, from);
     if (end == std::string_view::npos) return std::nullopt;
     const auto blob = DecodeBase64(text.substr(from, end - from));
@@ -369,16 +686,19 @@ std::optional<OpenSshFacts> InspectOpenSshKey(std::string_view text) {
     std::string_view cipher, kdf, kdfOptions, publicBlob;
     std::uint32_t keys = 0;
     if (!reader.String(cipher) || !reader.String(kdf) || !reader.String(kdfOptions) || !reader.Uint32(keys) ||
-        keys < 1 || !reader.String(publicBlob)) {
+        keys != 1 || !reader.String(publicBlob)) {
         return std::nullopt;
     }
-    OpenSshFacts facts{std::string(cipher), std::string(publicBlob), std::string(kdf), 0};
+    // libssh compares the names as C strings: "bcrypt\0..." would be bcrypt to it.
+    if (cipher.find('\0') != std::string_view::npos || kdf.find('\0') != std::string_view::npos) return std::nullopt;
+    OpenSshFacts facts{std::string(cipher), std::string(publicBlob), std::string(kdf), 0, {}};
     if (kdf == "bcrypt") {
         // Its options: the salt, then the rounds.
         WireReader options(kdfOptions);
         std::string_view salt;
         if (!options.String(salt) || !options.Uint32(facts.bcryptRounds)) return std::nullopt;
     }
+    facts.text = ArmoredOpenSshKey(blob->get());
     return facts;
 }
 
