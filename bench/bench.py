@@ -328,7 +328,7 @@ class Bench:
     def host(self, kind, mode, label, key=None, password=None, command="echo ok", timeout=10,
              cco="CON", con="ok", rre="NO", count=None, warmup=None, known_hosts=None,
              host="127.0.0.1", port=None, extra=(), bound=600, reuse=0, object_per_check=False,
-             kill_every=0, hooks=None):
+             kill_every=0, hooks=None, prefix=()):
         """Runs a bench host (kind "native" or "wine"); its records and the sync samples. With
         `reuse`, the checks keep their connections (REUSE=reuse) and the server's CPU is sampled
         over the sessions that are still running too; at a "kill" sync point the account's
@@ -337,7 +337,7 @@ class Bench:
         sample is taken."""
         wine = kind == "wine"
         path = winpath if wine else (lambda p: p)
-        argv = [self.a.wine_loader, self.a.com_host] if wine else [self.a.native_host]
+        argv = list(prefix) + ([self.a.wine_loader, self.a.com_host] if wine else [self.a.native_host])
         argv += ["--mode", mode, "--label", label, "--host", host,
                  "--port", str(port or self.port), "--user", self.user,
                  "--password", self.password if password is None else password,
@@ -790,6 +790,35 @@ class Bench:
                     "process's pool gives each check running at once a connection of its own.",
                     "server CPU: as in the speed table (kept connections: ended and running sessions)."])
 
+    # ------------------------------------------------------------ 5a. what one core sustains
+
+    def one_core(self):
+        """The native host held to one CPU (taskset), its threads checking at once, fresh and on
+        kept connections: the checks per second measured, and the checks per second that the
+        process's own CPU time per check would allow one core (the server shares the machine, so
+        the measured rate is often the server's limit, not the client's)."""
+        rows = []
+        for reuse in (0, self.a.reuse_seconds):
+            label = "kept connections" if reuse else "fresh logins"
+            note(f"one-core: {label}")
+            run = self.host("native", "concurrency", f"one core {label}", key=self.a.plain_key, password="",
+                            count=self.a.per_thread, extra=["--threads", str(self.a.threads)], timeout=30,
+                            reuse=reuse, object_per_check=bool(reuse), prefix=["taskset", "-c", "0"])
+            r = self.record(run, "concurrency")
+            total = int(r["threads"] * r["per_thread"])
+            cpu = r["total_cpu_ms"] / total
+            server = self.sshd_cpu_ms(run)
+            rows.append([label, total, int(r["up"]), f"{r['checks_per_second']:.1f}", f"{cpu:.2f}",
+                         f"{1000 / cpu:.0f}" if cpu > 0 else "",
+                         f"{server / total:.1f}" if server is not None else ""])
+            self.target(f"one core, {label}: {r['checks_per_second']:.1f} checks/s measured, "
+                        f"{1000 / cpu:.0f} checks/s of client CPU", None)
+        self.table(f"One core: the native host pinned to CPU 0, {self.a.threads} threads, Ed25519 key",
+                   ["checks", "count", "UP", "checks/s measured", "process CPU ms/check",
+                    "checks/s one core's CPU allows", "server CPU ms/check"], rows,
+                   ["the test sshd runs on the same machine and is not pinned: with fresh logins its key "
+                    "exchanges and logins usually set the measured rate."])
+
     # ------------------------------------------------------------ 5b. kept connections under faults
 
     def kept_faults(self):
@@ -1191,10 +1220,11 @@ def main():
     ap.add_argument("--kill-every", type=int, default=20)
     ap.add_argument("--idle-links", type=int, default=200)
     ap.add_argument("--idle-seconds", type=int, default=60)
-    ap.add_argument("--sections", default="speed,wait,throughput,soak,concurrency,faults,kept-faults,kept-idle")
+    ap.add_argument("--sections",
+                    default="speed,wait,throughput,soak,concurrency,one-core,faults,kept-faults,kept-idle")
     a = ap.parse_args()
     sections = [s for s in a.sections.split(",") if s]
-    known = {"speed", "wait", "throughput", "soak", "concurrency", "faults", "kept-faults", "kept-idle"}
+    known = {"speed", "wait", "throughput", "soak", "concurrency", "one-core", "faults", "kept-faults", "kept-idle"}
     if not set(sections) <= known:
         ap.error(f"sections are {', '.join(sorted(known))}")
     Bench(a).run(sections)

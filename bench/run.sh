@@ -7,7 +7,7 @@
 #                     [--fault-timeout S] [--fuzz SECONDS] [--sections LIST] [--quiet-load L]
 #                     [--reuse-checks N] [--kill-every N] [--idle-links N] [--idle-seconds S]
 #                     [--no-build] [--native-build DIR] [--libssh-prefix DIR]
-# --sections: a comma list of speed,wait,throughput,soak,concurrency,faults,kept-faults,kept-idle
+# --sections: a comma list of speed,wait,throughput,soak,concurrency,one-core,faults,kept-faults,kept-idle
 # (default: all). --reuse-checks: the checks of each kept-connection series (REUSE=60) and of the
 # fault series on kept connections, where the server's sessions are killed before every
 # --kill-every-th check. kept-idle: --idle-links kept connections (200) in one process, idle for
@@ -26,7 +26,7 @@ jobs=2
 
 checks=30 warmup=3 soak=1000 threads=8 per_thread=50 fault_timeout=5 fuzz=30 quiet_load= build=1 libssh_prefix=
 reuse_checks=100 kill_every=20 idle_links=200 idle_seconds=60 native_build=$root/build/bench-linux
-sections=speed,wait,throughput,soak,concurrency,faults,kept-faults,kept-idle
+sections=speed,wait,throughput,soak,concurrency,one-core,faults,kept-faults,kept-idle
 while [ $# -gt 0 ]; do
   case $1 in
     --checks) checks=$2; shift 2 ;;
@@ -50,9 +50,9 @@ while [ $# -gt 0 ]; do
 done
 [ "$(id -u)" = 0 ] || { echo "bench: run as root (the test sshd needs it)" >&2; exit 3; }
 mkdir -p "$work"
-# Every section but kept-idle runs the Windows host too.
+# Every section but kept-idle and one-core runs the Windows host too.
 wine=0
-for s in ${sections//,/ }; do [ "$s" = kept-idle ] || wine=1; done
+for s in ${sections//,/ }; do [ "$s" = kept-idle ] || [ "$s" = one-core ] || wine=1; done
 
 # ------------------------------------------------------------------ set-up
 bash scripts/setup.sh >/dev/null
