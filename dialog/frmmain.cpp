@@ -119,6 +119,8 @@ frmmain::OkOutcome frmmain::btOK_Click() {
         switch (problem->where) {
             case FieldProblem::Where::HostKeys: return OkOutcome::HostKeysInvalid;
             case FieldProblem::Where::Reuse: return OkOutcome::ReuseInvalid;
+            case FieldProblem::Where::Jump:
+            case FieldProblem::Where::JumpHostKeys:
             case FieldProblem::Where::Hostname:
             case FieldProblem::Where::Port: break;
         }
@@ -150,6 +152,8 @@ int frmmain::FocusFor(const FieldProblem& problem) {
         case FieldProblem::Where::Hostname: return tab::txtHostname;
         case FieldProblem::Where::HostKeys: return tab::txtHostKeys;
         case FieldProblem::Where::Reuse: return tab::txtReuse;
+        case FieldProblem::Where::Jump:
+        case FieldProblem::Where::JumpHostKeys:
         case FieldProblem::Where::Port: break;
     }
     return tab::txtPort;

@@ -49,10 +49,17 @@ DialogFields FieldsFromParameterString(std::u16string_view parameterString) {
     fields.returnModeIndex = ReturnModeIndexForCode(value(Field::ReturnMode));
     fields.hostKeys = value(Field::HostKeys);
     fields.reuse = value(Field::Reuse);
+    fields.jump = value(Field::Jump);
+    fields.jumpPassword = value(Field::JumpPassword);
+    fields.jumpKeyFile = value(Field::JumpKeyFile);
+    fields.jumpHostKeys = value(Field::JumpHostKeys);
     return fields;
 }
 
-DialogFields::~DialogFields() { platform::SecureWipe(password); }
+DialogFields::~DialogFields() {
+    platform::SecureWipe(password);
+    platform::SecureWipe(jumpPassword);
+}
 
 std::optional<FieldProblem> ProblemOfFields(const DialogFields& fields) {
     if (!PortWrittenForText(fields.port)) {
@@ -64,6 +71,15 @@ std::optional<FieldProblem> ProblemOfFields(const DialogFields& fields) {
     }
     if (!parameters::ReuseSeconds(fields.reuse)) {
         return FieldProblem{FieldProblem::Where::Reuse, parameters::ReuseProblem(fields.reuse)};
+    }
+    if (const parameters::JumpParse jump = parameters::ParseJump(fields.jump); !jump.ok()) {
+        return FieldProblem{FieldProblem::Where::Jump, jump.error};
+    }
+    if (!TrimBlanks(fields.jumpHostKeys).empty()) {
+        const ssh::HostKeyPins pins = ssh::ParseHostKeyPins(fields.jumpHostKeys);
+        if (!pins.ok()) {
+            return FieldProblem{FieldProblem::Where::JumpHostKeys, u"Bastion host key (JFP): " + pins.error};
+        }
     }
     return std::nullopt;
 }
@@ -87,6 +103,11 @@ std::optional<std::u16string> ComposeParameterString(const DialogFields& fields)
             case Field::ReturnMode: return ReturnModeCodeForIndex(fields.returnModeIndex);
             case Field::HostKeys: return TrimBlanks(fields.hostKeys);
             case Field::Reuse: return TrimBlanks(fields.reuse);
+            case Field::Jump: return TrimBlanks(fields.jump);
+            case Field::JumpPassword: return fields.jumpPassword;
+            case Field::JumpKeyFile: return TrimBlanks(fields.jumpKeyFile);
+            case Field::JumpHostKeys: return TrimBlanks(fields.jumpHostKeys);
+            case Field::Certificate:
             case Field::Marker: break;
         }
         return std::u16string(spec.fixedValue);
@@ -97,7 +118,8 @@ std::optional<std::u16string> ComposeParameterString(const DialogFields& fields)
     std::u16string composed;
     composed.reserve(256 + 2 * (fields.userName.size() + fields.password.size() + fields.keyFile.size() +
                                 fields.command.size() + fields.comparisonValue.size() + fields.hostKeys.size() +
-                                fields.reuse.size()));
+                                fields.reuse.size() + fields.jump.size() + fields.jumpPassword.size() +
+                                fields.jumpKeyFile.size() + fields.jumpHostKeys.size()));
     for (const parameters::FieldSpec& spec : parameters::Fields()) {
         if (spec.dialogWrite == parameters::DialogWrite::Kept) continue;
         std::u16string value = written(spec);

@@ -55,7 +55,12 @@ struct DialogFields {
     int returnModeIndex = -1;
     std::u16string hostKeys;  // the HFP value as typed; empty: not written
     std::u16string reuse;     // the REUSE value as typed; empty: not written
-    // The password is overwritten when the fields go.
+    // The bastion's fields as typed (JMP, JPW decoded, JKF, JFP); each empty: not written.
+    std::u16string jump;
+    std::u16string jumpPassword;
+    std::u16string jumpKeyFile;
+    std::u16string jumpHostKeys;
+    // The passwords are overwritten when the fields go.
     DialogFields() = default;
     DialogFields(const DialogFields&) = default;
     DialogFields& operator=(const DialogFields&) = default;
@@ -64,7 +69,7 @@ struct DialogFields {
 
 // Why OK cannot write the fields: the field to put right and what is wrong with it.
 struct FieldProblem {
-    enum class Where { Hostname, Port, HostKeys, Reuse };
+    enum class Where { Hostname, Port, HostKeys, Reuse, Jump, JumpHostKeys };
     Where where = Where::Port;
     std::u16string message;
 };

@@ -67,6 +67,17 @@ constexpr FieldSpec kFields[] = {
     {Field::Reuse, u"REUSE", Storage::Plain, DialogWrite::IfGiven, u"", u"--reuse",
      u"seconds the logged-in connection may be kept idle for the next check with the same login", {}, 0, u"",
      u""},
+    {Field::Jump, u"JMP", Storage::Plain, DialogWrite::IfGiven, u"", u"--jump",
+     u"bastion the server is reached through (user@host or user@host:port)", {}, 0, u"", u""},
+    {Field::JumpPassword, u"JPW", Storage::Base64, DialogWrite::IfGiven, u"", u"--jump-password",
+     u"bastion's password, also its key file's pass phrase", {}, 0, u"", u""},
+    {Field::JumpKeyFile, u"JKF", Storage::Plain, DialogWrite::IfGiven, u"", u"--jump-key-file",
+     u"bastion's private key file", {}, 0, u"", u""},
+    {Field::JumpHostKeys, u"JFP", Storage::Plain, DialogWrite::IfGiven, u"", u"--jump-host-key",
+     u"pinned host keys of the bastion: only these are accepted, known_hosts is not read for it", {}, 0, u"",
+     u""},
+    {Field::Certificate, u"CERT", Storage::Plain, DialogWrite::Kept, u"", u"--certificate",
+     u"OpenSSH user certificate offered with the key file", {}, 0, u"", u""},
 };
 
 constexpr bool TableIsInEnumOrder() {
@@ -290,6 +301,70 @@ std::optional<int> ReuseSeconds(std::u16string_view text) {
     }
     if (seconds > kLongestReuse) return std::nullopt;
     return seconds;
+}
+
+}  // namespace tavrin::parameters
+
+namespace tavrin::parameters {
+
+JumpParse ParseJump(std::u16string_view text) {
+    JumpParse parsed;
+    const std::u16string value = TrimBlanks(text);
+    if (value.empty()) return parsed;
+    const auto refuse = [&](std::u16string_view why) {
+        parsed.error = u"The bastion (JMP) \"" + value + u"\" is not user@host or user@host:port: " + std::u16string(why);
+        return parsed;
+    };
+    const std::size_t at = value.rfind(u'@');
+    if (at == std::u16string::npos) return refuse(u"no user name before an \"@\"");
+    JumpHost jump;
+    jump.user = value.substr(0, at);
+    std::u16string_view rest = std::u16string_view(value).substr(at + 1);
+    if (jump.user.empty()) return refuse(u"no user name before the \"@\"");
+    std::u16string_view portText;
+    bool havePort = false;
+    if (!rest.empty() && rest.front() == u'[') {
+        const std::size_t close = rest.find(u']');
+        if (close == std::u16string_view::npos) return refuse(u"no \"]\" after the IPv6 address");
+        jump.host = std::u16string(rest.substr(1, close - 1));
+        const std::u16string_view after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != u':') return refuse(u"text after the \"]\" that is not \":port\"");
+            portText = after.substr(1);
+            havePort = true;
+        }
+        if (jump.host.find(u':') == std::u16string::npos) return refuse(u"brackets hold no IPv6 address");
+    } else {
+        const std::size_t colon = rest.find(u':');
+        if (colon != std::u16string_view::npos && rest.find(u':', colon + 1) == std::u16string_view::npos) {
+            jump.host = std::u16string(rest.substr(0, colon));
+            portText = rest.substr(colon + 1);
+            havePort = true;
+        } else {
+            jump.host = std::u16string(rest);  // a host name, or an IPv6 address without a port
+        }
+    }
+    if (jump.host.empty()) return refuse(u"no host name after the \"@\"");
+    for (const char16_t c : jump.host) {
+        if (c <= u' ' || c == u'@' || c == u'[' || c == u']' || c == u'/' || c == u'\\' || c == 0x7F) {
+            return refuse(u"the host name holds a blank or a character no host name has");
+        }
+    }
+    for (const char16_t c : jump.user) {
+        if (c < u' ' || c == 0x7F) return refuse(u"the user name holds a control character");
+    }
+    if (havePort) {
+        int port = 0;
+        if (portText.empty() || portText.size() > 5) return refuse(u"the port is not a number from 1 to 65535");
+        for (const char16_t c : portText) {
+            if (c < u'0' || c > u'9') return refuse(u"the port is not a number from 1 to 65535");
+            port = port * 10 + (c - u'0');
+        }
+        if (port < 1 || port > 65535) return refuse(u"the port is not a number from 1 to 65535");
+        jump.port = port;
+    }
+    parsed.jump = std::move(jump);
+    return parsed;
 }
 
 }  // namespace tavrin::parameters

@@ -28,6 +28,11 @@ enum class Field {
     ReturnMode,       // RRE: the return-data mode
     HostKeys,         // HFP: pinned host keys
     Reuse,            // REUSE: seconds a logged-in connection may be kept for the next check
+    Jump,             // JMP: the bastion the server is reached through
+    JumpPassword,     // JPW: the bastion's password or its key file's pass phrase
+    JumpKeyFile,      // JKF: the bastion's private key file
+    JumpHostKeys,     // JFP: pinned host keys of the bastion
+    Certificate,      // CERT: an OpenSSH user certificate for the key file
 };
 
 enum class Storage { Plain, Base64 };
@@ -121,6 +126,22 @@ std::optional<int> ReuseSeconds(std::u16string_view text);
 // Why a REUSE value is refused, for a message: "The REUSE value "x" is not a whole number of
 // seconds from 0 to 86400".
 std::u16string ReuseProblem(std::u16string_view text);
+
+// The JMP field: "user@host" or "user@host:port" (port 22 when left out), an IPv6 address in
+// brackets ("user@[::1]:2222"); the user is what stands before the last "@". An empty value (or
+// blanks): no bastion, `jump` unset and no error.
+struct JumpHost {
+    std::u16string user;
+    std::u16string host;
+    int port = 22;
+    friend bool operator==(const JumpHost&, const JumpHost&) = default;
+};
+struct JumpParse {
+    std::optional<JumpHost> jump;
+    std::u16string error;  // set when the value is malformed: the whole message
+    bool ok() const { return error.empty(); }
+};
+JumpParse ParseJump(std::u16string_view text);
 
 // A string of closed fields ("...#") followed by more fields, each "#KEY=value", then "#".
 std::u16string WithFieldsAppended(std::u16string_view closedString, const std::vector<StoredField>& fields);

@@ -101,4 +101,39 @@ void AcknowledgeQuickly(NativeSocket s);
 // The text of a socket error number (errno / WSA error), UTF-8.
 std::string SocketErrorText(int error);
 
+// Two connected, non-blocking stream sockets of this process, for carrying a byte stream
+// between two parts of it: a socket pair where the system has one, else a TCP connection over
+// the loopback address whose accepted end is checked to be the one this call connected (no
+// other local program can slip in). Both are empty, with `error` set, when it fails.
+struct SocketPair {
+    Socket first;
+    Socket second;
+    std::string error;
+};
+SocketPair MakeSocketPair();
+
+// A non-blocking send or receive: how many bytes moved, or that none can move now, or that
+// the stream has ended (received: the other end closed) or failed.
+struct Transfer {
+    enum class End { Moved, WouldBlock, Closed, Failed };
+    End end = End::Failed;
+    std::size_t bytes = 0;
+    int error = 0;  // for Failed
+};
+Transfer Send(NativeSocket s, const char* data, std::size_t length);
+Transfer Receive(NativeSocket s, char* data, std::size_t length);
+// No more data will be sent on the socket (the other end reads an end of stream).
+void ShutDownSending(NativeSocket s);
+
+// Waits up to `milliseconds` until one of the sockets is ready as asked; each entry's
+// `readable` / `writable` tell what it is ready for (a failed or closed socket is readable).
+// Returns false when the wait itself failed.
+struct WaitEntry {
+    NativeSocket socket = kNoSocket;
+    bool wantWrite = false;
+    bool readable = false;
+    bool writable = false;
+};
+bool WaitSockets(std::vector<WaitEntry>& entries, int milliseconds);
+
 }  // namespace tavrin::platform::net

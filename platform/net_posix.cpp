@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -59,5 +60,56 @@ void AcknowledgeQuickly(NativeSocket s) {
 }
 
 std::string SocketErrorText(int error) { return std::generic_category().message(error); }
+
+SocketPair MakeSocketPair() {
+    SocketPair pair;
+    int fds[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0) {
+        pair.error = SocketErrorText(errno);
+        return pair;
+    }
+    pair.first = Socket(system::FromHandle(fds[0]));
+    pair.second = Socket(system::FromHandle(fds[1]));
+    return pair;
+}
+
+namespace {
+
+Transfer Moved(ssize_t rc, bool receiving) {
+    if (rc > 0) return {Transfer::End::Moved, static_cast<std::size_t>(rc), 0};
+    if (rc == 0 && receiving) return {Transfer::End::Closed, 0, 0};
+    if (rc == 0) return {Transfer::End::WouldBlock, 0, 0};
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return {Transfer::End::WouldBlock, 0, 0};
+    if (errno == EPIPE || errno == ECONNRESET) return {Transfer::End::Closed, 0, errno};
+    return {Transfer::End::Failed, 0, errno};
+}
+
+}  // namespace
+
+Transfer Send(NativeSocket s, const char* data, std::size_t length) {
+    return Moved(::send(system::ToHandle(s), data, length, MSG_NOSIGNAL), false);
+}
+
+Transfer Receive(NativeSocket s, char* data, std::size_t length) {
+    return Moved(::recv(system::ToHandle(s), data, length, 0), true);
+}
+
+void ShutDownSending(NativeSocket s) { ::shutdown(system::ToHandle(s), SHUT_WR); }
+
+bool WaitSockets(std::vector<WaitEntry>& entries, int milliseconds) {
+    std::vector<pollfd> polled(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        polled[i] = {system::ToHandle(entries[i].socket),
+                     static_cast<short>(POLLIN | (entries[i].wantWrite ? POLLOUT : 0)), 0};
+    }
+    const int rc = poll(polled.data(), static_cast<nfds_t>(polled.size()), milliseconds);
+    if (rc < 0 && errno != EINTR) return false;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const short got = rc > 0 ? polled[i].revents : 0;
+        entries[i].readable = (got & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+        entries[i].writable = (got & (POLLOUT | POLLERR | POLLHUP)) != 0;
+    }
+    return true;
+}
 
 }  // namespace tavrin::platform::net

@@ -154,6 +154,17 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode, const std::ato
         throw errors::ComponentFailure(tavrin::parameters::ReuseProblem(reuse));
     }
     settings.reuse = *reuseSeconds;
+    // The bastion's fields are checked before anything connects; JFP by the component.
+    const tavrin::parameters::JumpParse jump = tavrin::parameters::ParseJump(value(Field::Jump));
+    if (!jump.ok()) throw errors::ComponentFailure(jump.error);
+    settings.jumpHost = jump.jump ? jump.jump->host : std::u16string();
+    settings.jumpPort = jump.jump ? jump.jump->port : 22;
+    settings.jumpUser = jump.jump ? jump.jump->user : std::u16string();
+    platform::SecureWipe(settings.jumpPassword);
+    settings.jumpPassword = value(Field::JumpPassword);
+    settings.jumpKeyFile = value(Field::JumpKeyFile);
+    settings.jumpHostKeyPins = value(Field::JumpHostKeys);
+    settings.certificate = value(Field::Certificate);
 
     // The later rules' values are checked before anything connects.
     RunEnd end;

@@ -75,6 +75,17 @@ struct RunFacts {
     std::optional<int> exitStatus;
 };
 
+// The bastion that a run reaches its server through (the parameter string's JMP, JPW, JKF and
+// JFP fields, the check's own password or key when the bastion has none of its own).
+struct BastionSettings {
+    std::u16string host;
+    std::int32_t port = 22;
+    std::u16string user;
+    std::u16string password;     // the bastion's password; unused with a key
+    std::u16string keyToken;     // a key the key object loaded (KeyOfType); empty: password login
+    std::u16string hostKeyPins;  // the JFP field's text; empty: known_hosts under the bastion's name
+};
+
 // The server's host key, fetched by a key exchange without logging in (for pinning it).
 struct HostKeyProbe {
     std::u16string keyType;      // "ssh-ed25519", "ecdsa-sha2-nistp256", ...
@@ -107,6 +118,12 @@ public:
     // How many seconds the logged-in connection may be kept idle for the next check with the
     // same login (the REUSE field); 0 or less: a fresh connection, closed at the end.
     virtual void SetReuse(std::int32_t seconds) = 0;
+    // The bastion to reach the server through; its host key rule is checked here (throws when
+    // its pins are malformed).
+    virtual void SetBastion(const BastionSettings& bastion) = 0;
+    // An OpenSSH user certificate offered with the key: a file the settings named (`named`: it
+    // must be there and fit the key), or the key file's "-cert.pub", used when it exists.
+    virtual void SetCertificate(const std::u16string& path, bool named) = 0;
     // Starts the connection and returns; the session runs on a worker thread.
     virtual void Connect() = 0;
     // Takes up to `count` UTF-16 units of the output that has arrived.

@@ -71,6 +71,28 @@ public:
 
     void SetReuse(std::int32_t seconds) override { reuse_ = seconds > 0 ? seconds : 0; }
 
+    void SetBastion(const BastionSettings& settings) override {
+        if (settings.host.empty()) throw errors::ComponentFailure(u"No host name was given for the bastion");
+        if (settings.port < 1 || settings.port > 65535) {
+            throw errors::ComponentFailure(u"The bastion's port " + FromUtf8(std::to_string(settings.port)) +
+                                           u" is not a TCP port (1 to 65535)");
+        }
+        HostKeyPins pins = ParseHostKeyPins(settings.hostKeyPins);
+        if (!pins.ok()) throw errors::ComponentFailure(u"The bastion's host keys (JFP): " + pins.error);
+        std::shared_ptr<const LoadedKey> key;
+        if (!settings.keyToken.empty()) {
+            key = FindRegisteredKey(settings.keyToken);
+            if (!key) throw errors::ComponentFailure(u"The bastion's key is not one that the key object has loaded");
+        }
+        bastion_ = Bastion{ToUtf8(settings.host), settings.port, ToUtf8(settings.user),
+                           platform::SecretText(settings.password), std::move(key), std::move(pins.fingerprints)};
+    }
+
+    void SetCertificate(const std::u16string& path, bool named) override {
+        certificateFile_ = path;
+        certificateNamed_ = named;
+    }
+
     void Connect() override {
         if (started_) throw errors::ComponentFailure(u"This SSH object has already connected once");
         if (host_.empty()) throw errors::ComponentFailure(u"No host name was given");
@@ -107,6 +129,25 @@ public:
         request.hostKeyPins = pins_;
         request.reuse = std::chrono::seconds(reuse_);
         request.knownHostsFiles = knownHostsFiles_ ? *knownHostsFiles_ : DefaultKnownHostsFiles();
+        if (publicKey) {
+            request.certificateFile = certificateFile_;
+            request.certificateNamed = certificateNamed_;
+        }
+        if (bastion_) {
+            auto hop = std::make_unique<SessionRequest>();
+            hop->host = bastion_->host;
+            hop->port = bastion_->port;
+            hop->user = bastion_->user;
+            hop->key = bastion_->key;
+            if (hop->key) hop->certificateFile = hop->key->path + u"-cert.pub";  // when it exists
+            if (!hop->key) hop->password = platform::SecretUtf8(bastion_->password.get());
+            bastion_->password.clear();
+            hop->timeout = request.timeout;
+            hop->hostKeyPins = bastion_->pins;
+            hop->reuse = request.reuse;
+            hop->knownHostsFiles = request.knownHostsFiles;
+            request.bastion = std::move(hop);
+        }
         try {
             worker_ = std::thread([bridge = bridge_, request = std::move(request)]() mutable {
                 const std::unique_ptr<SessionSink> sink = MakeWorkerSink(bridge);
@@ -149,6 +190,17 @@ private:
     std::int16_t timeout_ = 0;
     std::vector<std::u16string> pins_;
     std::int32_t reuse_ = 0;
+    struct Bastion {
+        std::string host;
+        std::int32_t port = 22;
+        std::string user;
+        platform::SecretText password;
+        std::shared_ptr<const LoadedKey> key;
+        std::vector<std::u16string> pins;
+    };
+    std::optional<Bastion> bastion_;
+    std::u16string certificateFile_;
+    bool certificateNamed_ = false;
     bool started_ = false;
     std::thread worker_;
 };

@@ -10,7 +10,10 @@ ConnectionSettings& Settings() { return tavrin::platform::PerThread<ConnectionSe
 
 RunOutcome& Outcome() { return tavrin::platform::PerThread<RunOutcome>(); }
 
-void WipePassword(ConnectionSettings& settings) noexcept { tavrin::platform::SecureWipe(settings.password); }
+void WipePassword(ConnectionSettings& settings) noexcept {
+    tavrin::platform::SecureWipe(settings.password);
+    tavrin::platform::SecureWipe(settings.jumpPassword);
+}
 
 void ReleaseOutput(RunOutcome& outcome) noexcept { std::u16string().swap(outcome.collectedOutput); }
 

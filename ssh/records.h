@@ -21,6 +21,15 @@ struct ConnectionSettings {
     std::int16_t timeout = 0;
     std::u16string hostKeyPins;  // the HFP field as found; empty: known_hosts decides
     std::int32_t reuse = 0;      // the REUSE field's seconds; 0: a fresh connection, closed after
+    // The bastion (JMP as read: empty host, a direct connection), its password or pass phrase
+    // (JPW), key file (JKF) and pinned host keys (JFP).
+    std::u16string jumpHost;
+    std::int32_t jumpPort = 22;
+    std::u16string jumpUser;
+    std::u16string jumpPassword;
+    std::u16string jumpKeyFile;
+    std::u16string jumpHostKeyPins;
+    std::u16string certificate;  // the CERT field: a certificate file for the key file
 };
 
 struct RunOutcome {

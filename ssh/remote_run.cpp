@@ -59,6 +59,7 @@ void RemoteCommandRun::ReleaseConnection() noexcept {
     if (Ssh) Ssh->SetEventSink(nullptr);
     Ssh.reset();
     SshKeys.reset();
+    JumpKeys.reset();
 }
 
 void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
@@ -76,6 +77,7 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
     Ssh = std::move(ssh);
     Ssh->SetEventSink(this);
     SshKeys = factory_.CreateKeys();
+    JumpKeys.reset();
 
     // 3. and 5. The component's two further settings (-1 first, 200 after the host name) have
     // no counterpart in the libssh layer: its options are all set by the component itself.
@@ -112,6 +114,45 @@ void RemoteCommandRun::Get_mount_list(std::optional<std::u16string> MountName) {
     if (!settings.hostKeyPins.empty()) Ssh->SetHostKeyPins(settings.hostKeyPins);
     // A logged-in connection kept for the next check with the same login, when the string asks.
     if (settings.reuse > 0) Ssh->SetReuse(settings.reuse);
+    // The certificate offered with the key: the one named, else the key file's "-cert.pub".
+    if (!settings.keyFile.empty()) {
+        if (!settings.certificate.empty()) {
+            Ssh->SetCertificate(settings.certificate, true);
+        } else {
+            Ssh->SetCertificate(settings.keyFile + u"-cert.pub", false);
+        }
+    }
+    // The bastion, with its own password or key file, else with the check's.
+    if (!settings.jumpHost.empty()) {
+        BastionSettings bastion;
+        bastion.host = settings.jumpHost;
+        bastion.port = settings.jumpPort;
+        bastion.user = settings.jumpUser;
+        bastion.hostKeyPins = settings.jumpHostKeyPins;
+        struct Wiped {
+            BastionSettings& b;
+            ~Wiped() { platform::SecureWipe(b.password); }
+        } wiped{bastion};
+        const bool ownCredentials = !settings.jumpPassword.empty() || !settings.jumpKeyFile.empty();
+        const std::u16string& password = ownCredentials ? settings.jumpPassword : settings.password;
+        const std::u16string& keyFile = ownCredentials ? settings.jumpKeyFile : settings.keyFile;
+        if (keyFile.empty()) {
+            bastion.password = password;
+        } else if (ownCredentials || !SshKeys) {
+            JumpKeys = factory_.CreateKeys();
+            struct WipedCopy {
+                std::optional<std::u16string> text;
+                ~WipedCopy() {
+                    if (text) platform::SecureWipe(*text);
+                }
+            } passPhrase{password.empty() ? std::nullopt : std::optional<std::u16string>(password)};
+            JumpKeys->LoadKeyFile(keyFile, passPhrase.text);
+            bastion.keyToken = JumpKeys->KeyOfType(KeyTypeCode(settings.keyType));
+        } else {
+            bastion.keyToken = SshKeys->KeyOfType(KeyTypeCode(settings.keyType));
+        }
+        Ssh->SetBastion(bastion);
+    }
 
     // 14.
     outcome.completionFlag = 0;

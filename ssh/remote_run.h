@@ -59,6 +59,7 @@ private:
     ComponentFactory& factory_;
     std::unique_ptr<SshObject> Ssh;
     std::unique_ptr<KeyObject> SshKeys;
+    std::unique_ptr<KeyObject> JumpKeys;  // the bastion's own key file
     RunReport lastRun_;
 };
 

@@ -4,6 +4,8 @@
 #include "common/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "ssh/bastion.h"
+#include "ssh/certificate.h"
 #include "ssh/component.h"
 #include "ssh/crypto.h"
 #include "ssh/known_hosts.h"
@@ -12,6 +14,7 @@
 #include "ssh/session_pool.h"
 
 #include <algorithm>
+#include <ctime>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -99,7 +102,7 @@ std::string HostKeyOrder(const std::vector<std::string>& recordedTypes) {
 // The key under which a link is kept: a keyed hash of everything a fresh login would use, so
 // that a link serves only a check that would have logged in the same way, and the pool holds
 // no credential.
-std::string PoolKey(const SessionRequest& request) {
+std::string PoolKey(const SessionRequest& request, std::string_view certificate = {}) {
     std::vector<std::string> texts{request.host, std::to_string(request.port), request.user};
     if (request.key) {
         char* raw = nullptr;
@@ -114,19 +117,56 @@ std::string PoolKey(const SessionRequest& request) {
     texts.emplace_back("|");
     for (const std::u16string& file : request.knownHostsFiles) texts.push_back(ToUtf8(file));
     texts.emplace_back("|");
+    // Through a bastion: that login too, so that a link serves only checks through the same one.
+    if (request.bastion) texts.push_back("via " + PoolKey(*request.bastion));
+    // A renewed certificate is a login of its own.
+    if (!certificate.empty()) texts.push_back("cert " + std::string(certificate));
     std::vector<std::string_view> parts(texts.begin(), texts.end());
     parts.emplace_back(request.password.get());  // the password itself, not a copy
     return crypto::ProcessKeyedHash(parts);
 }
 
+// The sink of a probe and of a bastion's login: nobody to ask, nothing to deliver; the
+// decisions are the session's own.
+class ProbeSink final : public SessionSink {
+public:
+    explicit ProbeSink(const std::atomic<bool>* cancel) : cancel_(cancel != nullptr ? *cancel : never_) {}
+    const std::atomic<bool>& CancelFlag() const override { return cancel_; }
+    void Connected(std::int16_t, const std::u16string&) override {}
+    std::optional<bool> CryptoInformation(const std::u16string&, const std::u16string&, const std::u16string&,
+                                          const std::u16string&, const std::u16string&, bool proposed,
+                                          net::Clock::time_point) override {
+        return proposed;
+    }
+    std::optional<bool> HostFingerprint(const std::u16string&, bool proposed, net::Clock::time_point) override {
+        return proposed;
+    }
+    bool HasRoom() override { return true; }
+    void WaitForRoom(net::Clock::time_point) override {}
+    void Output(std::u16string&&) override {}
+    void Disconnected() override {}
+    void Noted(const RunFacts&) override {}
+
+private:
+    std::atomic<bool> never_{false};
+    const std::atomic<bool>& cancel_;
+};
+
+// Whom a session logs in to: the server that runs the command, or the bastion in front of it.
+enum class Hop { Server, Bastion };
+
 class Session {
 public:
     Session(SessionRequest& request, SessionSink& sink)
+        : Session(request, sink, Clock::now() + request.timeout, Hop::Server) {}
+    Session(SessionRequest& request, SessionSink& sink, Clock::time_point deadline, Hop hop)
         : request_(request),
           sink_(sink),
           cancel_(sink.CancelFlag()),
-          deadline_(Clock::now() + request.timeout),
-          where_(U(request.host) + u" port " + Number(request.port)),
+          deadline_(deadline),
+          hop_(hop),
+          hopName_((hop == Hop::Bastion ? u"bastion " : u"") + U(request.host) + u" port " + Number(request.port)),
+          where_(hop == Hop::Bastion ? u"the " + hopName_ : hopName_),
           stdout_(platform::SystemAnsiCodePage()),
           stderr_(platform::SystemAnsiCodePage()) {}
     Session(const Session&) = delete;
@@ -136,6 +176,8 @@ public:
     void Run();
     // Only as far as the server's host key: no login, no command.
     HostKeyProbe Probe();
+    // The bastion's part: the login, after which the link is handed over.
+    std::unique_ptr<Link> LogIn();
     // Ends the session in reverse order; with `stopCommand`, a command that still runs is told
     // to stop first.
     void Teardown(bool stopCommand) noexcept;
@@ -149,6 +191,9 @@ private:
         if (text == "Success" || text == "No error") return u"the connection was closed";
         return text.empty() ? u"no reason given" : FromUtf8(text);
     }
+
+    // "The server HOST port P", "The bastion HOST port P": how a message names the one at fault.
+    std::u16string Server() const { return hop_ == Hop::Bastion ? u"The " + hopName_ : u"The server " + where_; }
 
     void CheckCancelAndDeadline() const {
         if (cancel_) throw CancelledRun{};
@@ -194,7 +239,9 @@ private:
     }
 
     void OpenKey();
+    void PrepareCertificate();
     bool RunOnKeptLink();
+    void ConnectThroughBastion();
     void LookUpAndConnect();
     void OpenSession();
     void HandOverSocket(int firstConnect);
@@ -236,9 +283,14 @@ private:
     SessionSink& sink_;
     const std::atomic<bool>& cancel_;
     const Clock::time_point deadline_;
-    const std::u16string where_;
+    const Hop hop_;
+    const std::u16string hopName_;  // "HOST port P", "bastion HOST port P"
+    const std::u16string where_;    // "HOST port P", "the bastion HOST port P"
     std::u16string phase_;
+    bool tunneled_ = false;  // the socket is a bastion's forwarded channel
     std::optional<KnownHostsSnapshot> knownHosts_;
+    KeyPtr certifiedKey_;          // the key with its certificate, when one is offered
+    std::string certificateText_;  // that certificate, for the pool key
 
     // Owned in this order and released in reverse.
     std::unique_ptr<Link> link_;
@@ -276,11 +328,16 @@ private:
 
 void Session::Run() {
     OpenKey();
+    PrepareCertificate();
     if (request_.reuse.count() > 0) {
-        poolKey_ = PoolKey(request_);
+        poolKey_ = PoolKey(request_, certificateText_);
         if (RunOnKeptLink()) return;
     }
-    LookUpAndConnect();
+    if (request_.bastion) {
+        ConnectThroughBastion();
+    } else {
+        LookUpAndConnect();
+    }
     OpenSession();
     Handshake();
     CheckHostKey();
@@ -305,6 +362,30 @@ void Session::OpenKey() {
     }
     if (!opened) WaitFailed();
     request_.key = std::move(opened);
+}
+
+// The certificate offered with the key is read at every check, so that a renewed short-lived
+// one serves at once, and one that would be refused (expired, not yet valid, for another key)
+// ends the check before it connects.
+void Session::PrepareCertificate() {
+    if (!request_.key || request_.certificateFile.empty()) return;
+    std::optional<Certificate> certificate;
+    try {
+        if (request_.certificateNamed) {
+            certificate = ReadCertificateFile(request_.certificateFile);
+        } else {
+            certificate = ReadCertificateBeside(request_.key->path);
+        }
+        if (!certificate) return;
+        const std::u16string refusal =
+            CertificateRefusal(*certificate, PublicKeyBlob(request_.key->key.get()), request_.key->path,
+                               static_cast<std::uint64_t>(std::time(nullptr)));
+        if (!refusal.empty()) throw Failure{kErrorKeyFile, refusal};
+        certifiedKey_ = KeyWithCertificate(request_.key->key.get(), *certificate);
+    } catch (const AutomationError& e) {
+        throw Failure{kErrorKeyFile, e.description()};
+    }
+    certificateText_ = certificate->base64;
 }
 
 // A kept link that died while idle (a server restart, an idle close on the way) is noticed when
@@ -355,6 +436,76 @@ bool Session::RunOnKeptLink() {
         return true;
     }
     return false;
+}
+
+std::unique_ptr<Link> Session::LogIn() {
+    OpenKey();
+    PrepareCertificate();
+    LookUpAndConnect();
+    OpenSession();
+    Handshake();
+    CheckHostKey();
+    Authenticate();
+    request_.password.clear();
+    return std::move(link_);
+}
+
+// The server's session runs on a channel that the bastion forwards to the server's name and
+// port. A kept bastion login serves when one is alive (it has a moment to open the channel, as a
+// kept link has); otherwise the bastion is logged in to here, its host key checked before any
+// credential goes to it, all within this run's deadline.
+void Session::ConnectThroughBastion() {
+    SessionRequest& hop = *request_.bastion;
+    const std::u16string target = U(request_.host) + u" port " + Number(request_.port);
+    std::string keptKey;
+    std::shared_ptr<Bastion> bastion;
+    TunnelResult tunnel;
+    if (request_.reuse.count() > 0) {
+        keptKey = PoolKey(hop);
+        bastion = Bastion::FindKept(keptKey);
+    }
+    if (bastion) {
+        phase_ = u"while opening a connection through the kept " + bastion->Name();
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point chance =
+            now + std::min<Clock::duration>(kKeptLinkAnswer,
+                                            std::max<Clock::duration>(deadline_ - now, {}) / kKeptLinkShareDivisor);
+        tunnel = bastion->OpenTunnel(request_.host, request_.port, chance, cancel_);
+        if (tunnel.end == TunnelResult::End::Cancelled) throw CancelledRun{};
+        if (tunnel.end != TunnelResult::End::Opened && tunnel.end != TunnelResult::End::Refused) bastion.reset();
+    }
+    if (!bastion) {
+        ProbeSink hopSink(&cancel_);
+        Session login(hop, hopSink, deadline_, Hop::Bastion);
+        std::unique_ptr<Link> link = login.LogIn();
+        std::u16string why;
+        bastion = Bastion::Start(std::move(link), U(hop.host).insert(0, u"bastion ") + u" port " + Number(hop.port), why);
+        if (!bastion) throw Failure{kErrorInternal, u"The connection through the bastion could not be set up: " + why};
+        phase_ = u"while opening a connection through the " + bastion->Name();
+        tunnel = bastion->OpenTunnel(request_.host, request_.port, deadline_, cancel_);
+    }
+    switch (tunnel.end) {
+        case TunnelResult::End::Opened: break;
+        case TunnelResult::End::Refused:
+            throw Failure{kErrorConnect, u"The bastion " + U(hop.host) + u" could not open a connection to " +
+                                             U(request_.host) + u" port " + Number(request_.port) + u": " +
+                                             tunnel.reason};
+        case TunnelResult::End::Lost:
+            CheckCancelAndDeadline();
+            throw Failure{kErrorConnectionLost, u"The connection to the " + bastion->Name() +
+                                                    u" was lost while it opened a connection to " + target + u" (" +
+                                                    tunnel.reason + u")"};
+        case TunnelResult::End::Cancelled: throw CancelledRun{};
+        case TunnelResult::End::TimedOut: CheckCancelAndDeadline(); [[fallthrough]];
+        case TunnelResult::End::Failed:
+            throw Failure{kErrorInternal, u"The connection to " + target + u" through the " + bastion->Name() +
+                                              u" could not be set up: " + tunnel.reason};
+    }
+    if (!keptKey.empty()) Bastion::Keep(keptKey, bastion, request_.reuse);
+    link_ = std::make_unique<Link>();
+    link_->bastion = std::move(bastion);
+    link_->socket = std::move(tunnel.socket);
+    tunneled_ = true;
 }
 
 HostKeyProbe Session::Probe() {
@@ -443,6 +594,9 @@ void Session::OpenSession() {
         socket_t handed = static_cast<socket_t>(fd);
         SetOption(SSH_OPTIONS_FD, &handed);
         handSocket_ = true;
+    } else if (tunneled_) {
+        throw Failure{kErrorInternal, u"The connection through the bastion could not be handed to libssh (its "
+                                      u"socket handle is larger than 16 bits)"};
     } else {
         link_->socket.Close();
         const std::string numeric = peer_.Numeric();
@@ -497,7 +651,7 @@ void Session::Handshake() {
 
     ssh_key raw = nullptr;
     if (ssh_get_server_publickey(S(), &raw) != SSH_OK) {
-        throw Failure{kErrorProtocol, u"The server " + where_ + u" showed no host key"};
+        throw Failure{kErrorProtocol, Server() + u" showed no host key"};
     }
     link_->hostKey.reset(raw);
     const char* hostKeyType = ssh_key_type_to_char(ssh_key_type(link_->hostKey.get()));
@@ -530,7 +684,8 @@ std::u16string Session::HostKeyFingerprint() const {
 void Session::CheckHostKey() {
     phase_ = u"while checking the host key";
     const std::u16string fingerprint = HostKeyFingerprint();
-    const std::u16string host = U(request_.host);
+    const std::u16string host = (hop_ == Hop::Bastion ? u"the bastion " : u"") + U(request_.host);
+    const std::u16string pinField = hop_ == Hop::Bastion ? u"JFP" : u"HFP";
     const std::u16string refused = u"; the connection was refused";
 
     // Why the key is refused; empty when it is accepted.
@@ -541,7 +696,7 @@ void Session::CheckHostKey() {
         facts.trust = RunFacts::Trust::Pinned;
         if (std::find(pins.begin(), pins.end(), fingerprint) == pins.end()) {
             refusal = u"The host key of " + host + u" is " + fingerprint +
-                      u", which is not a key pinned for it (HFP)" + refused;
+                      u", which is not a key pinned for it (" + pinField + u")" + refused;
         }
     } else {
         const KnownHostsOutcome known =
@@ -568,7 +723,7 @@ void Session::CheckHostKey() {
             case KnownHostsOutcome::Result::CertificateAuthorityOnly:
                 refusal = u"The host key of " + host + u" (" + fingerprint + u") cannot be verified: " + line +
                           u" names a certificate authority for it, and this client does not verify host "
-                          u"certificates; pin the key (HFP) or record it in known_hosts" + refused;
+                          u"certificates; pin the key (" + pinField + u") or record it in known_hosts" + refused;
                 break;
             case KnownHostsOutcome::Result::Unreadable:
                 refusal = u"The host key of " + host + u" (" + fingerprint + u") could not be checked: " +
@@ -591,27 +746,41 @@ void Session::CheckHostKey() {
 }
 
 void Session::Authenticate() {
-    phase_ = u"while logging in";
-    if (request_.key) {
-        AuthenticateWithKey();
-    } else {
-        AuthenticateWithPassword();
+    phase_ = hop_ == Hop::Bastion ? u"while logging in to the bastion" : u"while logging in";
+    try {
+        if (request_.key) {
+            AuthenticateWithKey();
+        } else {
+            AuthenticateWithPassword();
+        }
+    } catch (const Failure& failure) {
+        if (hop_ != Hop::Bastion || failure.code != kErrorAuthentication) throw;
+        // The bastion's refusal names the hop first; what the server said follows.
+        std::u16string detail = failure.text;
+        for (const std::u16string& prefix : {Server() + u" ", u"The login at " + where_ + u" "}) {
+            if (detail.starts_with(prefix)) detail.erase(0, prefix.size());
+        }
+        throw Failure{kErrorAuthentication,
+                      u"The " + hopName_ + u" refused the login of " + U(request_.user) + u" (" + detail + u")"};
     }
 }
 
 void Session::AuthenticateWithKey() {
     const int rc =
-        Drive([this] { return ssh_userauth_publickey(S(), nullptr, request_.key->key.get()); }, SSH_AUTH_AGAIN);
+        Drive([this] {
+            return ssh_userauth_publickey(S(), nullptr, certifiedKey_ ? certifiedKey_.get() : request_.key->key.get());
+        }, SSH_AUTH_AGAIN);
     if (rc == SSH_AUTH_SUCCESS) return;
     const std::u16string user = U(request_.user);
     if (rc == SSH_AUTH_PARTIAL) {
-        throw Failure{kErrorAuthentication, u"The server " + where_ + u" accepted the key for the user " + user +
+        throw Failure{kErrorAuthentication, Server() + u" accepted the key for the user " + user +
                                                 u" but asks for a further login (" +
                                                 MethodNames(ssh_userauth_list(S(), nullptr)) + u")"};
     }
     if (rc == SSH_AUTH_DENIED) {
-        throw Failure{kErrorAuthentication, u"The server " + where_ + u" did not accept the key " +
-                                                request_.key->path + u" for the user " + user};
+        throw Failure{kErrorAuthentication, Server() + u" did not accept the key " + request_.key->path +
+                                                (certifiedKey_ ? u" with its certificate" : u"") + u" for the user " +
+                                                user};
     }
     throw Failure{kErrorAuthentication, u"The login at " + where_ + u" failed: " + LibsshError()};
 }
@@ -632,16 +801,16 @@ void Session::AuthenticateWithPassword() {
         tried = u"password (keyboard-interactive)";
         rc = KeyboardInteractive();
     } else {
-        throw Failure{kErrorAuthentication, u"The server " + where_ + u" offers no login by password for the user " +
+        throw Failure{kErrorAuthentication, Server() + u" offers no login by password for the user " +
                                                 user + u" (it offers: " + MethodNames(methods) + u")"};
     }
     if (rc == SSH_AUTH_SUCCESS) return;
     if (rc == SSH_AUTH_DENIED) {
-        throw Failure{kErrorAuthentication, u"The server " + where_ + u" did not accept the " +
+        throw Failure{kErrorAuthentication, Server() + u" did not accept the " +
                                                 std::u16string(tried) + u" for the user " + user};
     }
     if (rc == SSH_AUTH_PARTIAL) {
-        throw Failure{kErrorAuthentication, u"The server " + where_ + u" accepted the password for the user " + user +
+        throw Failure{kErrorAuthentication, Server() + u" accepted the password for the user " + user +
                                                 u" but asks for a further login (" +
                                                 MethodNames(ssh_userauth_list(S(), nullptr)) + u")"};
     }
@@ -675,7 +844,7 @@ void Session::OpenChannel() {
     if (!channel_) throw Failure{kErrorCommand, u"The SSH channel could not be created: " + LibsshError()};
     const int rc = Drive([this] { return ssh_channel_open_session(channel_.get()); }, SSH_AGAIN);
     if (rc != SSH_OK) {
-        throw Failure{kErrorCommand, u"The server " + where_ + u" did not open a session: " + LibsshError()};
+        throw Failure{kErrorCommand, Server() + u" did not open a session: " + LibsshError()};
     }
 }
 
@@ -697,7 +866,7 @@ void Session::StartCommand() {
     const int rc =
         Drive([this] { return ssh_channel_request_exec(channel_.get(), request_.command.c_str()); }, SSH_AGAIN);
     if (rc != SSH_OK) {
-        throw Failure{kErrorCommand, u"The server " + where_ + u" did not run the command: " + LibsshError()};
+        throw Failure{kErrorCommand, Server() + u" did not run the command: " + LibsshError()};
     }
     commandRunning_ = true;
 }
@@ -852,9 +1021,17 @@ void Session::ReadOutput() {
 void Session::ConnectionLost() const {
     CheckCancelAndDeadline();
     const std::string reason = ssh_get_error(S()) != nullptr ? ssh_get_error(S()) : "";
-    throw Failure{kErrorConnectionLost, u"The connection to " + where_ + u" was lost after " +
-                                      Number(static_cast<long long>(outputBytes_)) + u" bytes of output" +
-                                      (reason.empty() ? u"" : u" (" + U(reason) + u")")};
+    std::u16string why = reason.empty() ? u"" : u" (" + U(reason) + u")";
+    std::u16string through;
+    if (link_ && link_->bastion) {
+        through = u" through the " + link_->bastion->Name();
+        // The bastion's end is what broke the server's connection.
+        if (const std::u16string ended = link_->bastion->Ended(); !ended.empty()) {
+            why = u" (the bastion connection ended: " + ended + u")";
+        }
+    }
+    throw Failure{kErrorConnectionLost, u"The connection to " + where_ + through + u" was lost after " +
+                                      Number(static_cast<long long>(outputBytes_)) + u" bytes of output" + why};
 }
 
 // The command's channel ended without the command ending by itself.
@@ -889,7 +1066,7 @@ void Session::ConnectionLostOrUnreadable() const {
         const std::string_view error = ssh_get_error(S());
         for (const auto& known : kUnreadable) {
             if (error != known.libssh) continue;
-            throw Failure{kErrorProtocol, u"The server " + where_ + u" sent data that could not be read (" +
+            throw Failure{kErrorProtocol, Server() + u" sent data that could not be read (" +
                                               std::u16string(known.what) + u") after " +
                                               Number(static_cast<long long>(outputBytes_)) +
                                               u" bytes of output; the output is not complete"};
@@ -958,35 +1135,6 @@ void RunSession(SessionRequest& request, SessionSink& sink) {
     }
     if (!cancelled) sink.Disconnected();
 }
-
-namespace {
-
-// The probe's own sink: nobody to ask, nothing to deliver.
-class ProbeSink final : public SessionSink {
-public:
-    explicit ProbeSink(const std::atomic<bool>* cancel) : cancel_(cancel != nullptr ? *cancel : never_) {}
-    const std::atomic<bool>& CancelFlag() const override { return cancel_; }
-    void Connected(std::int16_t, const std::u16string&) override {}
-    std::optional<bool> CryptoInformation(const std::u16string&, const std::u16string&, const std::u16string&,
-                                          const std::u16string&, const std::u16string&, bool proposed,
-                                          net::Clock::time_point) override {
-        return proposed;
-    }
-    std::optional<bool> HostFingerprint(const std::u16string&, bool proposed, net::Clock::time_point) override {
-        return proposed;
-    }
-    bool HasRoom() override { return true; }
-    void WaitForRoom(net::Clock::time_point) override {}
-    void Output(std::u16string&&) override {}
-    void Disconnected() override {}
-    void Noted(const RunFacts&) override {}
-
-private:
-    std::atomic<bool> never_{false};
-    const std::atomic<bool>& cancel_;
-};
-
-}  // namespace
 
 HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout,
                           const std::vector<std::u16string>& knownHostsFiles, const std::atomic<bool>* cancel) {

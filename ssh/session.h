@@ -38,6 +38,13 @@ struct SessionRequest {
     // How long the logged-in connection may be kept idle for the next check with the same
     // login (ssh/session_pool.h); 0: not kept.
     std::chrono::seconds reuse{0};
+    // An OpenSSH user certificate offered with `key`: a file the settings named (it must be
+    // there), or the key file's "-cert.pub" (used when it exists). Read at every check.
+    std::u16string certificateFile;
+    bool certificateNamed = false;
+    // The bastion the server is reached through: its login (host, port, user, password or key,
+    // pins; the command and the timeout are not used). Null: a direct connection.
+    std::unique_ptr<SessionRequest> bastion;
 };
 
 // What the session needs of its SSH object. Called on the worker thread.

@@ -21,6 +21,8 @@
 
 namespace tavrin::ssh {
 
+class Bastion;
+
 // One logged-in connection: the libssh session, the socket it runs on, the server's host key
 // and what the key exchange agreed (for the events of a check that reuses it).
 struct Link {
@@ -32,6 +34,9 @@ struct Link {
     ssh_session S() const { return session.get(); }
 
     LibraryUse library;  // first: libssh outlives the session
+    // The bastion connection this link runs through (its forwarded channel carries `socket`),
+    // or null for a direct connection; released after the session.
+    std::shared_ptr<Bastion> bastion;
     platform::net::Socket socket;  // ours until libssh takes it; then empty
     SessionPtr session;
     KeyPtr hostKey;

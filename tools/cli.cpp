@@ -23,7 +23,11 @@ const char* const kUsage =
     "                                exit-status|matches|not-matches]\n"
     "                    [--value V] [--return-data never|when-down|always]\n"
     "                    [--host-key SHA256:... ...] [--reuse SECONDS]\n"
+    "                    [--jump USER@HOST[:PORT]] [--jump-password P |\n"
+    "                     --jump-password-file F] [--jump-key-file K]\n"
+    "                    [--jump-host-key SHA256:... ...] [--certificate F]\n"
     "       tavrin-check pin --host HOST [--port N] [--timeout SECONDS] [PARAMETER]\n"
+    "       tavrin-check pin --jump [--timeout SECONDS] PARAMETER\n"
     "       tavrin-check -V | --version | -h | --help\n"
     "\n"
     "Runs one SSH command check with the parameter string that the monitoring host\n"
@@ -79,7 +83,15 @@ const char* const kUsage =
     "its type and SHA256 fingerprint; with a parameter string, it then prints that\n"
     "string with the key pinned (the HFP field set, every other field kept). Check\n"
     "the fingerprint out of band before trusting it. Exit status 0, 2 when the key\n"
-    "could not be fetched, 3 for a usage error.\n";
+    "could not be fetched, 3 for a usage error. pin --jump does the same for the\n"
+    "bastion that the string's JMP names and sets its JFP field.\n"
+    "\n"
+    "--jump reaches the server through a bastion: the check logs in to it (its host\n"
+    "key checked with --jump-host-key or known_hosts under its own name, before any\n"
+    "credential is sent) and runs the server's session over a forwarded channel.\n"
+    "Without --jump-password and --jump-key-file the bastion login uses the check's\n"
+    "own password or key file. --certificate offers an OpenSSH user certificate\n"
+    "with the key file; without it, KEYFILE-cert.pub is offered when it exists.\n";
 
 namespace {
 
@@ -173,7 +185,7 @@ void ParseDescribe(const std::vector<std::u16string>& args, ParsedCommandLine& p
 void ParseCompose(const std::vector<std::u16string>& args, ParsedCommandLine& parsed) {
     ComposeCommand c;
     auto& r = c.request;
-    bool haveUser = false, haveCommand = false, havePassword = false;
+    bool haveUser = false, haveCommand = false, havePassword = false, haveJumpPassword = false;
     // The options of the fields, by their names in the table.
     std::map<std::u16string, Setter> valued;
     for (const parameters::FieldSpec& spec : parameters::Fields()) {
@@ -192,15 +204,24 @@ void ParseCompose(const std::vector<std::u16string>& args, ParsedCommandLine& pa
             case Field::ReturnMode: set = [&](const auto& v) { r.returnData = v; }; break;
             case Field::HostKeys: set = [&](const auto& v) { r.hostKeys.push_back(v); }; break;
             case Field::Reuse: set = [&](const auto& v) { r.reuse = v; }; break;
+            case Field::Jump: set = [&](const auto& v) { r.jump = v; }; break;
+            case Field::JumpPassword: set = [&](const auto& v) { r.jumpPassword = v; haveJumpPassword = true; }; break;
+            case Field::JumpKeyFile: set = [&](const auto& v) { r.jumpKeyFile = v; }; break;
+            case Field::JumpHostKeys: set = [&](const auto& v) { r.jumpHostKeys.push_back(v); }; break;
+            case Field::Certificate: set = [&](const auto& v) { r.certificate = v; }; break;
             case Field::Marker: continue;
         }
         valued[std::u16string(spec.option)] = std::move(set);
     }
     valued[u"--password-file"] = [&](const auto& v) { c.passwordFile = v; };
+    valued[u"--jump-password-file"] = [&](const auto& v) { c.jumpPasswordFile = v; };
     if (!ParseOptions(args, 1, valued, {}, parsed)) return;
     if (!haveUser) parsed.error = u"compose needs " + std::u16string(Spec(Field::User).option);
     else if (!haveCommand) parsed.error = u"compose needs " + std::u16string(Spec(Field::Command).option);
     else if (havePassword && c.passwordFile) parsed.error = u"give --password or --password-file, not both";
+    else if (haveJumpPassword && c.jumpPasswordFile) {
+        parsed.error = u"give --jump-password or --jump-password-file, not both";
+    }
     else parsed.compose = c;
 }
 
@@ -216,7 +237,7 @@ void ParsePin(const std::vector<std::u16string>& args, ParsedCommandLine& parsed
         {u"--timeout", [&](const auto& v) { timeoutText = v; haveTimeout = true; }},
     };
     parameter.Add(valued);
-    if (!ParseOptions(args, 1, valued, {}, parsed)) return;
+    if (!ParseOptions(args, 1, valued, {{u"--jump", [&] { p.jump = true; }}}, parsed)) return;
     if (havePort) p.port = WholeNumber(portText, 1, 65535);
     if (haveTimeout) {
         const auto seconds = WholeNumber(timeoutText, 1, 3600);
@@ -224,7 +245,9 @@ void ParsePin(const std::vector<std::u16string>& args, ParsedCommandLine& parsed
         else parsed.error = u"--timeout takes a whole number of seconds from 1 to 3600";
     }
     if (!parsed.error.empty()) return;
-    if (!haveHost || TrimBlanks(p.host).empty()) parsed.error = u"pin needs --host";
+    if (p.jump && (haveHost || havePort)) parsed.error = u"pin --jump takes the bastion from the string's JMP, not --host";
+    else if (p.jump && !parameter.source()) parsed.error = u"pin --jump needs the parameter string";
+    else if (!p.jump && (!haveHost || TrimBlanks(p.host).empty())) parsed.error = u"pin needs --host";
     else if (havePort && !p.port) parsed.error = u"--port takes a whole number from 1 to 65535";
     else if (parameter.twice()) parsed.error = kParameterTwice;
     else {

@@ -48,7 +48,8 @@ struct DescribeCommand {
 
 struct ComposeCommand {
     ComposeRequest request;
-    std::optional<std::u16string> passwordFile;  // read the password from this file
+    std::optional<std::u16string> passwordFile;      // read the password from this file
+    std::optional<std::u16string> jumpPasswordFile;  // read the bastion's password from this file
 };
 
 struct PinCommand {
@@ -56,6 +57,8 @@ struct PinCommand {
     std::optional<int> port;  // absent: the parameter string's port, else 22
     int timeoutSeconds = kPinDefaultTimeoutSeconds;
     std::optional<ParameterSource> parameter;  // print this string with HFP set
+    // The bastion's key: fetched from the string's JMP host and port, and JFP set instead.
+    bool jump = false;
 };
 
 struct ParsedCommandLine {

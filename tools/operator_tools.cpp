@@ -9,9 +9,13 @@
 #include "parameters/generic.h"
 #include "platform/files.h"
 #include "platform/secret.h"
+#include "ssh/certificate.h"
 #include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
 #include "ssh/known_hosts.h"
+
+#include <ctime>
+#include <tuple>
 
 namespace tavrin::tools {
 
@@ -53,12 +57,52 @@ std::u16string KeyFileText(const std::u16string& path, const std::optional<std::
     return text;
 }
 
+// The certificate the login offers with the key file: CERT's file, else the key file's
+// "-cert.pub" when there is one; what it says, and whether the check would refuse it today.
+void CertificateLines(const std::u16string& certificate, const std::u16string& keyFile,
+                      const std::optional<std::u16string>& passPhrase, std::vector<std::u16string>& lines,
+                      std::vector<std::u16string>& warnings) {
+    const std::u16string key = TrimBlanks(keyFile);
+    const std::u16string named = TrimBlanks(certificate);
+    const std::u16string path = named.empty() ? ssh::CertificatePathBeside(key) : named;
+    const std::u16string field = Padded(u"CERT", 6) + u"= ";
+    if (key.empty()) {
+        if (!named.empty()) lines.push_back(field + Padded(named, 24) + u"  certificate: unused (no key file, KEYF)");
+        return;
+    }
+    std::optional<ssh::Certificate> read;
+    try {
+        read = named.empty() ? ssh::ReadCertificateBeside(key) : ssh::ReadCertificateFile(named);
+    } catch (const AutomationError& e) {
+        lines.push_back(field + Padded(path, 24) + u"  certificate: cannot be used");
+        warnings.push_back(e.description() + u": the check will end with \"ERR: ...( 0)\" before connecting");
+        return;
+    }
+    if (!read) return;  // no certificate beside the key: the key alone is offered
+    lines.push_back(field + Padded(path, 24) +
+                    (named.empty() ? u"  certificate beside the key file, offered with it"
+                                   : u"  OpenSSH user certificate offered with the key file"));
+    for (const std::u16string& text : ssh::DescribeCertificate(*read)) lines.push_back(Padded(u"", 8) + text);
+    // Whether it fits the key is known once the key is open; its validity always.
+    std::string keyBlob = read->publicBlob;
+    try {
+        const auto loaded = ssh::LoadPrivateKeyFile(key, passPhrase);
+        if (loaded && loaded->key) keyBlob = ssh::PublicKeyBlob(loaded->key.get());
+    } catch (const AutomationError&) {
+        // The key file's own line says why it does not load.
+    }
+    const std::u16string refusal =
+        ssh::CertificateRefusal(*read, keyBlob, key, static_cast<std::uint64_t>(std::time(nullptr)));
+    if (!refusal.empty()) warnings.push_back(refusal + u": the check will end with \"ERR: ...( 0)\"");
+}
+
 }  // namespace
 
 ComposeResult Compose(const ComposeRequest& r) {
     ComposeResult result;
     const std::pair<Field, const std::u16string*> plain[] = {
-        {Field::User, &r.user}, {Field::KeyFile, &r.keyFile}, {Field::ComparisonValue, &r.value}};
+        {Field::User, &r.user},           {Field::KeyFile, &r.keyFile},         {Field::ComparisonValue, &r.value},
+        {Field::Jump, &r.jump},           {Field::JumpKeyFile, &r.jumpKeyFile}, {Field::Certificate, &r.certificate}};
     for (const auto& [field, text] : plain) {
         if (text->find(u'#') != std::u16string::npos) {
             result.error = std::u16string(Spec(field).option) +
@@ -96,27 +140,43 @@ ComposeResult Compose(const ComposeRequest& r) {
 
     // A character that the ANSI code page lacks would not survive the Base64 form.
     for (const auto& [field, text] : {std::pair<Field, const std::u16string*>{Field::Password, &r.password},
-                                      {Field::Command, &r.command}}) {
+                                      {Field::Command, &r.command},
+                                      {Field::JumpPassword, &r.jumpPassword}}) {
         if (modTavrin::DecodeText(modTavrin::EncodeText(*text)) != *text) {
             result.error = std::u16string(Spec(field).option) + u" holds characters that the ANSI code page cannot store";
             return result;
         }
     }
 
-    // The pins and REUSE go into the dialog's own fields, which OK writes after its layout.
-    if (!r.hostKeys.empty()) {
+    // The pins, REUSE and the bastion go into the dialog's own fields, which OK writes after its
+    // layout.
+    for (const auto& [field, keys, slot] :
+         {std::tuple<Field, const std::vector<std::u16string>*, std::u16string*>{Field::HostKeys, &r.hostKeys,
+                                                                                 &fields.hostKeys},
+          {Field::JumpHostKeys, &r.jumpHostKeys, &fields.jumpHostKeys}}) {
+        if (keys->empty()) continue;
         std::u16string joined;
-        for (const auto& key : r.hostKeys) joined += (joined.empty() ? u"" : u",") + key;
+        for (const auto& key : *keys) joined += (joined.empty() ? u"" : u",") + key;
         const ssh::HostKeyPins pins = ssh::ParseHostKeyPins(joined);
         if (!pins.ok() || pins.fingerprints.empty()) {
-            result.error = std::u16string(Spec(Field::HostKeys).option) + u": " +
+            result.error = std::u16string(Spec(field).option) + u": " +
                            (pins.ok() ? std::u16string(u"no fingerprint given") : pins.error);
             return result;
         }
-        for (const auto& fingerprint : pins.fingerprints) {
-            fields.hostKeys += (fields.hostKeys.empty() ? u"" : u",") + fingerprint;
-        }
+        for (const auto& fingerprint : pins.fingerprints) *slot += (slot->empty() ? u"" : u",") + fingerprint;
     }
+    if (const parameters::JumpParse jump = parameters::ParseJump(r.jump); !jump.ok()) {
+        result.error = std::u16string(Spec(Field::Jump).option) + u": " + jump.error;
+        return result;
+    }
+    const bool bastionSettings = !r.jumpPassword.empty() || !r.jumpKeyFile.empty() || !r.jumpHostKeys.empty();
+    if (TrimBlanks(r.jump).empty() && bastionSettings) {
+        result.error = u"the bastion's password, key file and host keys need " + std::u16string(Spec(Field::Jump).option);
+        return result;
+    }
+    fields.jump = TrimBlanks(r.jump);
+    fields.jumpPassword = r.jumpPassword;
+    fields.jumpKeyFile = r.jumpKeyFile;
 
     if (!r.reuse.empty()) {
         const std::optional<int> seconds = parameters::ReuseSeconds(r.reuse);
@@ -134,7 +194,10 @@ ComposeResult Compose(const ComposeRequest& r) {
                        Number(dialog::kPortMinimum) + u" to " + Number(dialog::kPortMaximum);
         return result;
     }
-    result.parameter = *composed;
+    // The certificate is a field that OK keeps: after the fields it writes.
+    const std::u16string certificate = TrimBlanks(r.certificate);
+    result.parameter = certificate.empty() ? *composed
+                                           : parameters::WithField(*composed, Spec(Field::Certificate).key, certificate);
     return result;
 }
 
@@ -161,6 +224,7 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
     constexpr std::u16string_view kHidden = u"(hidden)";
 
     std::optional<std::u16string> password;
+    const std::u16string jump = TrimBlanks(stored(Field::Jump));
     for (const parameters::FieldSpec& spec : parameters::Fields()) {
         const std::u16string value = stored(spec.field);
         const std::u16string meaning(spec.meaning);
@@ -233,13 +297,23 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
             case Field::ReturnMode:
                 line(spec.key, value, parameters::CodeMeaning(spec.field, value));
                 break;
-            case Field::HostKeys: {
+            case Field::HostKeys:
+            case Field::JumpHostKeys: {
+                const bool bastion = spec.field == Field::JumpHostKeys;
+                if (bastion && jump.empty()) {
+                    if (!value.empty()) line(spec.key, value, u"bastion host keys: unused (no bastion, JMP)");
+                    break;
+                }
                 const ssh::HostKeyPins pins = ssh::ParseHostKeyPins(value);
                 if (!pins.ok()) {
-                    line(spec.key, value, u"pinned host keys: malformed");
-                    warnings.push_back(u"HFP: " + pins.error + u": the check will fail before connecting");
+                    line(spec.key, value, bastion ? u"pinned bastion host keys: malformed" : u"pinned host keys: malformed");
+                    warnings.push_back(std::u16string(spec.key) + u": " + pins.error +
+                                       u": the check will fail before connecting");
                 } else if (pins.fingerprints.empty()) {
-                    line(spec.key, value, u"host keys: none pinned (known_hosts decides)");
+                    line(spec.key, value,
+                         bastion ? u"bastion host keys: none pinned (known_hosts decides, under the bastion's name)"
+                                 : u"host keys: none pinned (known_hosts decides)");
+                    if (bastion && stored(Field::HostKeys).empty()) break;  // listed once, under HFP
                     // The files as the check reads them, here (the check's machine may differ).
                     for (const auto& [path, contents] : ssh::ReadKnownHostsFiles(knownHostsFiles)) {
                         std::u16string state;
@@ -249,7 +323,8 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                             case platform::FileStatus::Failed:
                                 state = u"exists but cannot be read (" + contents.error + u")";
                                 warnings.push_back(u"the known_hosts file " + path + u" cannot be read (" +
-                                                   contents.error + u"): every check without HFP will be DOWN");
+                                                   contents.error + u"): every check without " +
+                                                   std::u16string(spec.key) + u" will be DOWN");
                                 break;
                         }
                         lines.push_back(Padded(u"", 8) + u"known_hosts on this machine: " + path + u": " + state);
@@ -274,6 +349,54 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                 }
                 break;
             }
+            case Field::Jump: {
+                const parameters::JumpParse parsed = parameters::ParseJump(value);
+                if (!parsed.ok()) {
+                    line(spec.key, value, u"bastion: malformed");
+                    warnings.push_back(parsed.error + u": the check will end with \"ERR: ...( 0)\" before connecting");
+                } else if (!parsed.jump) {
+                    line(spec.key, value, u"bastion: none (a direct connection)");
+                } else {
+                    line(spec.key, value,
+                         meaning + u": user " + parsed.jump->user + u", host " + parsed.jump->host + u", port " +
+                             Number(parsed.jump->port));
+                }
+                break;
+            }
+            case Field::JumpPassword:
+            case Field::JumpKeyFile:
+                if (jump.empty()) {
+                    if (!value.empty()) line(spec.key, kHidden, u"unused: no bastion (JMP)");
+                    break;
+                }
+                if (spec.field == Field::JumpPassword) {
+                    const std::optional<std::u16string> jumpPassword = decoded(spec.field);
+                    if (!jumpPassword) {
+                        line(spec.key, showPassword ? value : kHidden, u"bastion's password: not valid Base64");
+                    } else if (jumpPassword->empty()) {
+                        line(spec.key, u"", stored(Field::JumpKeyFile).empty()
+                                                ? u"bastion's password: none; the bastion login uses the check's "
+                                                  u"own password or key file"
+                                                : u"bastion's password: none");
+                    } else if (showPassword) {
+                        line(spec.key, *jumpPassword, meaning + u" (Base64 " + value + u")");
+                    } else {
+                        line(spec.key, kHidden, meaning + u" (--show-password shows it)");
+                    }
+                    break;
+                }
+                line(spec.key, value, value.empty() ? u"bastion's key file: none" : meaning);
+                if (!value.empty()) {
+                    const std::optional<std::u16string> passPhrase = decoded(Field::JumpPassword);
+                    lines.push_back(Padded(u"", 8) + KeyFileText(value, passPhrase && !passPhrase->empty()
+                                                                            ? passPhrase
+                                                                            : std::nullopt));
+                }
+                break;
+            case Field::Certificate:
+                CertificateLines(value, stored(Field::KeyFile),
+                                 password && !password->empty() ? password : std::nullopt, lines, warnings);
+                break;
             case Field::Marker:
             case Field::User:
                 line(spec.key, value, meaning);
@@ -340,6 +463,10 @@ int PinPort(std::optional<int> givenPort, std::optional<std::u16string_view> par
 
 std::u16string WithHostKeyPin(std::u16string_view parameter, std::u16string_view fingerprint) {
     return parameters::WithField(parameter, Spec(Field::HostKeys).key, fingerprint);
+}
+
+std::u16string WithBastionHostKeyPin(std::u16string_view parameter, std::u16string_view fingerprint) {
+    return parameters::WithField(parameter, Spec(Field::JumpHostKeys).key, fingerprint);
 }
 
 }  // namespace tavrin::tools

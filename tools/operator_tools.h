@@ -21,6 +21,11 @@ struct ComposeRequest {
     std::u16string returnData = u"never";     // never, when-down, always
     std::vector<std::u16string> hostKeys;     // pinned host keys, "SHA256:..."; none: no HFP field
     std::u16string reuse;                     // seconds a login may be kept; empty: no REUSE field
+    std::u16string jump;                      // the bastion, user@host[:port]; empty: no JMP field
+    std::u16string jumpPassword;              // the bastion's password or pass phrase; empty: no JPW
+    std::u16string jumpKeyFile;               // the bastion's key file; empty: no JKF
+    std::vector<std::u16string> jumpHostKeys; // the bastion's pinned host keys; none: no JFP
+    std::u16string certificate;               // an OpenSSH user certificate file; empty: no CERT
 };
 
 struct ComposeResult {
@@ -51,5 +56,7 @@ int PinPort(std::optional<int> givenPort, std::optional<std::u16string_view> par
 // The parameter string with its HFP field set to the fingerprint, replacing the pins it had
 // and keeping every other field.
 std::u16string WithHostKeyPin(std::u16string_view parameter, std::u16string_view fingerprint);
+// The same for the bastion's pins (JFP).
+std::u16string WithBastionHostKeyPin(std::u16string_view parameter, std::u16string_view fingerprint);
 
 }  // namespace tavrin::tools

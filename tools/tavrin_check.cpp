@@ -1,6 +1,7 @@
 // tavrin-check: one check from a terminal.
 #include "common/text.h"
 #include "common/version.h"
+#include "parameters/fields.h"
 #include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/secret.h"
@@ -95,16 +96,30 @@ int Pin(const tools::PinCommand& command) {
         parameter = ReadParameter(*command.parameter);
         if (!parameter) return tools::kExitUnknown;
     }
-    const int port = tools::PinPort(command.port, parameter);
+    std::u16string host = command.host;
+    int port = tools::PinPort(command.port, parameter);
+    if (command.jump) {
+        const parameters::JumpParse jump =
+            parameters::ParseJump(parameters::StoredValue(*parameter, parameters::Field::Jump));
+        if (!jump.ok() || !jump.jump) {
+            WriteLine(stderr, u"tavrin-check: " + (jump.ok() ? u"the parameter string names no bastion (JMP)" : jump.error));
+            return tools::kExitUnknown;
+        }
+        host = jump.jump->host;
+        port = jump.jump->port;
+    }
     const ssh::HostKeyProbe probe =
-        ssh::ProbeHostKey(ToUtf8(command.host), port, std::chrono::seconds(command.timeoutSeconds),
+        ssh::ProbeHostKey(ToUtf8(host), port, std::chrono::seconds(command.timeoutSeconds),
                           ssh::DefaultKnownHostsFiles());
     if (!probe.error.empty() || probe.fingerprint.empty()) {
         WriteLine(stderr, u"tavrin-check: " + (probe.error.empty() ? u"the server sent no host key" : probe.error));
         return tools::kExitDown;
     }
     WriteLine(stdout, probe.keyType + u" " + probe.fingerprint);
-    if (parameter) WriteLine(stdout, tools::WithHostKeyPin(*parameter, probe.fingerprint));
+    if (parameter) {
+        WriteLine(stdout, command.jump ? tools::WithBastionHostKeyPin(*parameter, probe.fingerprint)
+                                       : tools::WithHostKeyPin(*parameter, probe.fingerprint));
+    }
     return tools::kExitUp;
 }
 
@@ -135,16 +150,21 @@ int main(int argc, char** argv) {
     }
     if (parsed.compose) {
         tools::ComposeRequest request = parsed.compose->request;
-        if (parsed.compose->passwordFile) {
-            const auto password = ReadFirstLine(*parsed.compose->passwordFile);
+        for (const auto& [file, slot] : {std::pair{&parsed.compose->passwordFile, &request.password},
+                                         std::pair{&parsed.compose->jumpPasswordFile, &request.jumpPassword}}) {
+            if (!*file) continue;
+            auto password = ReadFirstLine(**file);
             if (!password) {
-                WriteLine(stderr, u"tavrin-check: cannot read the password file " + *parsed.compose->passwordFile);
+                WriteLine(stderr, u"tavrin-check: cannot read the password file " + **file);
+                platform::SecureWipe(request.password);
                 return tools::kExitUnknown;
             }
-            request.password = *password;
+            *slot = *password;
+            platform::SecureWipe(*password);
         }
         const auto result = tools::Compose(request);
         platform::SecureWipe(request.password);
+        platform::SecureWipe(request.jumpPassword);
         if (!result.parameter) {
             WriteLine(stderr, u"tavrin-check: " + result.error);
             return tools::kExitUnknown;

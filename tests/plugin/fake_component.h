@@ -78,6 +78,14 @@ public:
     void SetTimeout(std::int16_t v) override { Number("Timeout", "timeout", v); }
     void SetHostKeyPins(const std::u16string& v) override { Text("Pins", "pins", v); }
     void SetReuse(std::int32_t v) override { Number("Reuse", "reuse", v); }
+    void SetBastion(const ssh::BastionSettings& v) override {
+        Text("Bastion", "bastion",
+             v.user + u"@" + v.host + u":" + FromUtf8(std::to_string(v.port)) + u" password=" + v.password +
+                 u" key=" + v.keyToken + u" pins=" + v.hostKeyPins);
+    }
+    void SetCertificate(const std::u16string& path, bool named) override {
+        Text("Certificate", "certificate", path + (named ? u" (named)" : u" (beside the key)"));
+    }
     void Connect() override {
         factory_.record.calls.push_back("Connect=");
         ++factory_.record.connects;

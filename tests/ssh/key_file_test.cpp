@@ -6,6 +6,7 @@
 
 #include "common/automation_error.h"
 #include "common/text.h"
+#include "ssh/certificate.h"
 #include "ssh/crypto.h"
 #include "ssh/key_store.h"
 #include "ssh/library.h"
@@ -25,6 +26,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace tavrin::ssh {
 namespace {
@@ -615,6 +617,308 @@ TEST_F(KeyFiles, DescribesAnEncryptedKeyWithoutItsPassPhrase) {
     EXPECT_EQ(pem.keyType, u"ssh-rsa");
     EXPECT_EQ(pem.bits, 0);
     EXPECT_THROW(DescribeKeyFile(Key("no-such-key").u16string(), std::nullopt), AutomationError);
+}
+
+// ---- OpenSSH user certificates beside the keys (make-test-keys.sh: ssh-keygen -s) ----------
+
+constexpr std::uint64_t k20250101 = 1735689600;  // 2025-01-01 00:00:00 UTC
+constexpr std::uint64_t k20250201 = 1738368000;
+constexpr std::uint64_t k20300101 = 1893456000;
+
+class Certificates : public KeyFiles {
+protected:
+    static Certificate Read(const std::string& name) { return ReadCertificateFile(Key(name).u16string()); }
+    // The certificate blob of a file that ssh-keygen wrote.
+    static std::string BlobOf(const std::string& name) {
+        std::istringstream line(ReadBytes(Key(name)));
+        std::string type, base64;
+        line >> type >> base64;
+        return keyfile::DecodeBase64(base64)->get();
+    }
+    static std::string PublicBlobOf(const std::string& keyName) {
+        return keyfile::DecodeBase64(ExpectedPublic(keyName))->get();
+    }
+    static std::string Line(const std::string& type, const std::string& blob) {
+        return type + " " + keyfile::EncodeBase64(blob).get() + " comment\n";
+    }
+    // The text reading `contents` as a certificate throws, or "" when it parses.
+    static std::u16string ParseProblem(const std::string& contents) {
+        try {
+            ParseCertificate(contents, u"c.pub");
+            return {};
+        } catch (const AutomationError& e) {
+            return e.description();
+        }
+    }
+};
+
+struct CertificateFieldCase {
+    const char* file;
+    const char* key;  // the key file it certifies
+    const char* type;
+    const char* keyType;
+    const char* keyId;
+    std::uint64_t serial;
+    std::vector<std::string> principals;
+    std::uint64_t validAfter, validBefore;
+    const char* ca;  // its key file: cert-ca or cert-ca-ecdsa
+    const char* caType;
+    std::vector<std::string> criticalOptions;
+    bool noPty;  // made with -O no-pty
+};
+
+class CertificateFields : public Certificates, public ::testing::WithParamInterface<CertificateFieldCase> {};
+
+TEST_P(CertificateFields, ReadAsSshKeygenWroteThem) {
+    const CertificateFieldCase& c = GetParam();
+    Certificate cert;
+    ASSERT_NO_THROW(cert = Read(c.file));
+    EXPECT_EQ(cert.path, Key(c.file).u16string());
+    EXPECT_EQ(cert.typeName, c.type);
+    EXPECT_EQ(cert.keyTypeName, c.keyType);
+    EXPECT_EQ(cert.publicBlob, PublicBlobOf(c.key));
+    EXPECT_EQ(cert.certificateType, kUserCertificate);
+    EXPECT_EQ(cert.keyId, c.keyId);
+    EXPECT_EQ(cert.serial, c.serial);
+    EXPECT_EQ(cert.principals, c.principals);
+    EXPECT_EQ(cert.validAfter, c.validAfter);
+    EXPECT_EQ(cert.validBefore, c.validBefore);
+    EXPECT_EQ(cert.caKeyType, c.caType);
+    EXPECT_EQ(ToUtf8(cert.caFingerprint), ReadBytes(Key(std::string(c.ca) + ".fingerprint")));
+    std::vector<std::string> options;
+    for (const CertificateOption& option : cert.criticalOptions) options.push_back(option.name);
+    EXPECT_EQ(options, c.criticalOptions);
+    std::vector<std::string> extensions;
+    for (const CertificateOption& option : cert.extensions) extensions.push_back(option.name);
+    std::vector<std::string> expected{"permit-X11-forwarding", "permit-agent-forwarding", "permit-port-forwarding",
+                                      "permit-pty", "permit-user-rc"};  // ssh-keygen's, in its order
+    if (c.noPty) expected.erase(expected.begin() + 3);
+    EXPECT_EQ(extensions, expected);
+    EXPECT_EQ(keyfile::DecodeBase64(cert.base64)->get(), BlobOf(c.file));
+    EXPECT_EQ(cert.comment, "test key " + std::string(c.key));
+    // The same file found beside its key.
+    const auto beside = ReadCertificateBeside(Key(c.key).u16string());
+    ASSERT_TRUE(beside.has_value());
+    EXPECT_EQ(beside->base64, cert.base64);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, CertificateFields,
+    ::testing::Values(
+        CertificateFieldCase{"ed25519-cert.pub", "ed25519", "ssh-ed25519-cert-v01@openssh.com", "ssh-ed25519",
+                             "ed25519 user", 42, {"tester", "admin"}, 0, kValidForever, "cert-ca", "ssh-ed25519", {}, false},
+        CertificateFieldCase{"ecdsa256-cert.pub", "ecdsa256", "ecdsa-sha2-nistp256-cert-v01@openssh.com",
+                             "ecdsa-sha2-nistp256", "ecdsa256 user", 7, {"tester"}, k20250101, k20250201,
+                             "cert-ca-ecdsa", "ecdsa-sha2-nistp384", {"force-command"}, true},
+        CertificateFieldCase{"ecdsa384-cert.pub", "ecdsa384", "ecdsa-sha2-nistp384-cert-v01@openssh.com",
+                             "ecdsa-sha2-nistp384", "ecdsa384 user", 0, {"tester"}, 0, kValidForever, "cert-ca",
+                             "ssh-ed25519", {}, false},
+        CertificateFieldCase{"ecdsa521-cert.pub", "ecdsa521", "ecdsa-sha2-nistp521-cert-v01@openssh.com",
+                             "ecdsa-sha2-nistp521", "ecdsa521 user", 0, {"tester"}, 0, kValidForever, "cert-ca",
+                             "ssh-ed25519", {}, false},
+        CertificateFieldCase{"rsa-cert.pub", "rsa", "ssh-rsa-cert-v01@openssh.com", "ssh-rsa", "rsa user", 0, {}, 0,
+                             k20300101, "cert-ca", "ssh-ed25519", {}, false}),
+    [](const auto& info) { return std::string(info.param.key); });
+
+// The checks before a login: a user certificate, for the key file's key, valid now (from
+// valid_after, up to but not including valid_before, as sshd has it).
+TEST_F(Certificates, RefusedWhenNotForTheKeyOrNotValidNow) {
+    struct Case {
+        const char* name;
+        const char* certificate;
+        const char* key;  // a key file, loaded as a check loads it
+        std::uint64_t now;
+        std::string expected;  // "" fine; else the text after "The certificate '<path>' "
+    };
+    const std::string ecdsaValidity =
+        "it is valid from 2025-01-01 00:00:00 UTC until 2025-02-01 00:00:00 UTC, and it is now ";
+    const Case cases[] = {
+        {"Forever", "ed25519-cert.pub", "ed25519", 0xFFFFFFFFFFFFFFFEull, ""},
+        {"ForeverSinceTheEpoch", "ed25519-cert.pub", "ed25519", 0, ""},
+        {"PuttyKeyFile", "ed25519-cert.pub", "ed25519-v3-enc.ppk", k20250101, ""},
+        {"PemKeyFile", "rsa-cert.pub", "rsa-pem", k20250101, ""},
+        {"FromItsFirstSecond", "ecdsa256-cert.pub", "ecdsa256", k20250101, ""},
+        {"ToItsLastSecond", "ecdsa256-cert.pub", "ecdsa256-v2.ppk", k20250201 - 1, ""},
+        {"NotYetValid", "ecdsa256-cert.pub", "ecdsa256", k20250101 - 1,
+         "is not yet valid: " + ecdsaValidity + "2024-12-31 23:59:59 UTC"},
+        {"ExpiredAtValidBefore", "ecdsa256-cert.pub", "ecdsa256", k20250201,
+         "has expired: " + ecdsaValidity + "2025-02-01 00:00:00 UTC"},
+        {"ExpiredLongAgo", "ecdsa256-cert.pub", "ecdsa256-enc", 4102444800 + 86399,  // 2100-01-01 23:59:59
+         "has expired: " + ecdsaValidity + "2100-01-01 23:59:59 UTC"},
+        {"ExpiredFromTheBeginning", "rsa-cert.pub", "rsa", k20300101,
+         "has expired: it is valid from forever until 2030-01-01 00:00:00 UTC, and it is now 2030-01-01 00:00:00 UTC"},
+        {"HostCertificate", "ed25519-host-cert.pub", "ed25519", k20250101,
+         "is a host certificate: a login needs a user certificate"},
+        {"AnotherKeysCertificate", "cert-other-cert.pub", "ed25519", k20250101, "is not for the key in the key file '"},
+        {"AnotherTypesCertificate", "ed25519-cert.pub", "ecdsa256", k20250101, "is not for the key in the key file '"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Certificate cert = Read(c.certificate);
+        const bool encrypted = std::string(c.key).find("-enc") != std::string::npos;
+        const auto key = LoadAndOpen(Key(c.key), encrypted ? std::optional<std::u16string>(PassPhrase()) : std::nullopt);
+        const std::string keyBlob = PublicKeyBlob(key->key.get());
+        ASSERT_FALSE(keyBlob.empty());
+        const std::u16string refusal = CertificateRefusal(cert, keyBlob, Key(c.key).u16string(), c.now);
+        if (c.expected.empty()) {
+            EXPECT_EQ(ToUtf8(refusal), "");
+            continue;
+        }
+        const std::string start = "The certificate '" + ToUtf8(Key(c.certificate).u16string()) + "' ";
+        EXPECT_EQ(ToUtf8(refusal).substr(0, start.size() + c.expected.size()), start + c.expected);
+        EXPECT_EQ(refusal.find(u'\n'), std::u16string::npos);
+        if (c.expected.find("not for the key") != std::string::npos) {
+            // Both keys named by their fingerprints, the key file by its path.
+            EXPECT_NE(refusal.find(Key(c.key).u16string()), std::u16string::npos) << ToUtf8(refusal);
+            EXPECT_NE(refusal.find(u"': it certifies the key SHA256:"), std::u16string::npos) << ToUtf8(refusal);
+            EXPECT_NE(refusal.find(u", the key file holds SHA256:"), std::u16string::npos) << ToUtf8(refusal);
+        }
+    }
+}
+
+TEST_F(Certificates, DescribedWithTheirCaAndOptions) {
+    const std::string ca = ReadBytes(Key("cert-ca-ecdsa.fingerprint"));
+    EXPECT_EQ(DescribeCertificate(Read("ecdsa256-cert.pub")),
+              (std::vector<std::u16string>{
+                  u"certificate: ecdsa-sha2-nistp256-cert-v01@openssh.com (user certificate)",
+                  u"key ID: \"ecdsa256 user\"",
+                  u"serial: 7",
+                  u"principals: \"tester\"",
+                  u"valid: from 2025-01-01 00:00:00 UTC until 2025-02-01 00:00:00 UTC",
+                  u"signed by: ecdsa-sha2-nistp384 CA key " + FromUtf8(ca),
+                  u"critical options: force-command \"uptime\"",
+                  u"extensions: permit-X11-forwarding, permit-agent-forwarding, permit-port-forwarding, permit-user-rc",
+              }));
+    const auto rsa = DescribeCertificate(Read("rsa-cert.pub"));
+    ASSERT_EQ(rsa.size(), 8u);
+    EXPECT_EQ(rsa[3], u"principals: any");
+    EXPECT_EQ(rsa[4], u"valid: from forever until 2030-01-01 00:00:00 UTC");
+    EXPECT_EQ(rsa[6], u"critical options: none");
+    EXPECT_EQ(DescribeCertificate(Read("ed25519-host-cert.pub"))[0],
+              u"certificate: ssh-ed25519-cert-v01@openssh.com (host certificate)");
+}
+
+// The key with its certificate is a new key: libssh writes the certificate as its public blob
+// (what the login offers) and signs with the private key; the loaded key stays as it was.
+TEST_F(Certificates, AttachedToANewKeyLeavingTheLoadedOneAlone) {
+    for (const char* name : {"ed25519", "ecdsa384", "ecdsa521-v3.ppk", "rsa"}) {
+        SCOPED_TRACE(name);
+        const std::string base = std::string(name).substr(0, std::string(name).find('-'));
+        const Certificate cert = Read(base + "-cert.pub");
+        const auto key = LoadAndOpen(Key(name), std::nullopt);
+        KeyPtr certified;
+        ASSERT_NO_THROW(certified = KeyWithCertificate(key->key.get(), cert));
+        ASSERT_TRUE(certified);
+        EXPECT_TRUE(ssh_key_is_private(certified.get()));
+        char* raw = nullptr;
+        ASSERT_EQ(ssh_pki_export_pubkey_base64(certified.get(), &raw), SSH_OK);
+        EXPECT_EQ(LibsshText(raw).get(), cert.base64);
+        EXPECT_EQ(PublicOf(*key), ExpectedPublic(name));
+
+        // The copy signs as the key does: its signature verifies with the plain public key.
+        ssh_key plain = nullptr;
+        ASSERT_EQ(ssh_pki_import_pubkey_base64(ExpectedPublic(name).c_str(), ssh_key_type(key->key.get()), &plain),
+                  SSH_OK);
+        const KeyPtr plainKey(plain);
+        EXPECT_EQ(ssh_key_cmp(certified.get(), plainKey.get(), SSH_KEY_CMP_PUBLIC), 0);
+        EXPECT_EQ(ssh_key_cmp(certified.get(), key->key.get(), SSH_KEY_CMP_PRIVATE), 0);
+    }
+    const auto ed25519 = LoadAndOpen(Key("ed25519"), std::nullopt);
+    try {
+        KeyWithCertificate(ed25519->key.get(), Read("cert-other-cert.pub"));
+        ADD_FAILURE() << "another key's certificate was attached";
+    } catch (const AutomationError& e) {
+        EXPECT_NE(ToUtf8(e.description()).find("is not for the key"), std::string::npos) << ToUtf8(e.description());
+    }
+}
+
+// Certificate files as editors leave them read; anything else is refused with a text that says
+// what is wrong.
+TEST_F(Certificates, MalformedFilesAreRefusedWithAReason) {
+    const std::string type = "ssh-ed25519-cert-v01@openssh.com";
+    const std::string file = ReadBytes(Key("ed25519-cert.pub"));
+    const std::string blob = BlobOf("ed25519-cert.pub");
+    // The blob with 4 bytes at `at` replaced by a big-endian number.
+    const auto withUint32 = [&](std::size_t at, std::uint32_t value) {
+        std::string changed = blob;
+        for (int i = 0; i < 4; ++i) changed[at + i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
+        return changed;
+    };
+    const auto replaced = [&](const std::string& what, const std::string& with) {
+        std::string changed = blob;
+        changed.replace(changed.find(what), what.size(), with);
+        return changed;
+    };
+    const std::size_t keyId = blob.find("ed25519 user");
+    const std::size_t principals = blob.find("tester") - 8;  // the list's length, then the first one's
+    const std::size_t extensions = blob.find("permit-X11-forwarding") - 8;
+    struct Case {
+        const char* name;
+        std::string contents;
+        const char* expected;  // nullptr: it reads
+    };
+    const Case cases[] = {
+        {"AsWritten", file, nullptr},
+        {"ByteOrderMarkCrlfBlanks", "\xEF\xBB\xBF \r\n\t" + file.substr(0, file.size() - 1) + " \t\r\n\r\n", nullptr},
+        {"NoComment", type + " " + keyfile::EncodeBase64(blob).get(), nullptr},
+        {"Empty", " \r\n\t\n", "is empty"},
+        {"TwoLines", file + file, "holds more than one line"},
+        {"TypeAlone", type + "\n", "holds its type and nothing after it"},
+        {"PublicKey", ReadBytes(Key("ed25519.pub")), "holds a public key (ssh-ed25519), not a certificate"},
+        {"PrivateKey", ReadBytes(Key("ed25519")), "is not an OpenSSH certificate (it begins with \"-----BEGIN\")"},
+        {"SecurityKey", "sk-ssh-ed25519-cert-v01@openssh.com AAAA", "is a security key certificate"},
+        {"Dsa", "ssh-dss-cert-v01@openssh.com AAAA", "certifies a DSA key"},
+        {"UnknownCertificateType", "ssh-ed448-cert-v01@openssh.com AAAA", "is of the type ssh-ed448-cert-v01"},
+        {"ControlCharactersShownEscaped", "x\x1b[2J AAAA", "(it begins with \"x\\x1B[2J\")"},
+        {"NulByte", file.substr(0, 40) + std::string(1, '\0') + file.substr(40), "holds a NUL byte"},
+        {"Base64Broken", type + " AAAA*AAA", "its Base64 text is malformed"},
+        {"OtherTypeOnTheLine", Line("ssh-rsa-cert-v01@openssh.com", blob),
+         "its line says ssh-rsa-cert-v01@openssh.com and its contents ssh-ed25519-cert-v01@openssh.com"},
+        {"TruncatedInTheKeyId", Line(type, blob.substr(0, keyId + 3)), "runs past the end of the certificate"},
+        {"TruncatedInAField", Line(type, blob.substr(0, keyId - 6)), "it ends inside its certificate type"},
+        {"TruncatedInTheSignature", Line(type, blob.substr(0, blob.size() - 1)), "its signature"},
+        {"KeyIdLengthPastTheEnd", Line(type, withUint32(keyId - 4, 0xFFFFFFF0u)), "its key ID (4294967280 bytes)"},
+        {"PrincipalsLengthPastTheEnd", Line(type, withUint32(principals, static_cast<std::uint32_t>(blob.size()))),
+         "the length of its principals"},
+        {"PrincipalPastItsList", Line(type, withUint32(principals + 4, 200)), "the length of its principal "},
+        {"ExtensionsLengthPastTheEnd", Line(type, withUint32(extensions, 0x7FFFFFFF)), "the length of its extensions"},
+        {"TrailingBytes", Line(type, blob + std::string(3, '\0')), "3 bytes follow its signature"},
+        {"NulInTheKeyId", Line(type, replaced("ed25519 user", std::string("ed25519\0user", 12))),
+         "its key ID holds a NUL byte"},
+        {"NulInAPrincipal", Line(type, replaced("tester", std::string("test\0r", 6))), "its principal holds a NUL byte"},
+        {"CertificateTypeThree", Line(type, withUint32(keyId - 8, 3)), "its certificate type is 3"},
+        {"ShortEd25519Key", Line(type, withUint32(4 + type.size() + 4 + 32, 31)), "its Ed25519 key is not 32 bytes long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::u16string problem = ParseProblem(c.contents);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(ToUtf8(problem), "");
+            EXPECT_EQ(ParseCertificate(c.contents, u"c.pub").base64, Read("ed25519-cert.pub").base64);
+        } else {
+            EXPECT_EQ(problem.substr(0, 24), u"The certificate 'c.pub' ") << ToUtf8(problem);
+            EXPECT_NE(ToUtf8(problem).find(c.expected), std::string::npos) << ToUtf8(problem);
+            EXPECT_EQ(problem.find(u'\n'), std::u16string::npos);
+        }
+    }
+
+    // Files: missing (named, or beside a key that has none), too large.
+    EXPECT_FALSE(ReadCertificateBeside(Key("ecdsa384-enc").u16string()).has_value());
+    const auto fileProblem = [](const fs::path& path) {
+        try {
+            ReadCertificateFile(path.u16string());
+            return std::string();
+        } catch (const AutomationError& e) {
+            return ToUtf8(e.description());
+        }
+    };
+    EXPECT_EQ(fileProblem(Key("no-such-cert.pub")), "The certificate '" + Key("no-such-cert.pub").string() + "' does not exist");
+    const fs::path large = scratch_ / "large-cert.pub";
+    WriteBytes(large, file.substr(0, file.size() - 1) + std::string(kLargestCertificateFile, ' ') + "\n");
+    EXPECT_NE(fileProblem(large).find("cannot be read"), std::string::npos) << fileProblem(large);
+    const fs::path nearLimit = scratch_ / "blanks-cert.pub";
+    WriteBytes(nearLimit, file + std::string(kLargestCertificateFile - file.size(), ' '));
+    EXPECT_EQ(fileProblem(nearLimit), "");
 }
 
 // ---- the text helpers without files --------------------------------------------------------

@@ -11,10 +11,21 @@
 # does not take, and ed25519-slow-enc, whose pass phrase takes about a second to derive
 # (bcrypt, 150 rounds). The pass phrase is in pass-phrase.txt (one line, no line end). A file "ready"
 # is written last; a folder that has it is reused.
+# OpenSSH user certificates, signed by cert-ca (Ed25519) or cert-ca-ecdsa (ECDSA P-384), times in
+# UTC, written beside their keys as ssh-keygen -s does (NAME-cert.pub):
+#   ed25519-cert.pub   key ID "ed25519 user", serial 42, principals tester and admin, forever
+#   ecdsa256-cert.pub  principal tester, from 2025-01-01 00:00:00 until 2025-02-01 00:00:00,
+#                      force-command "uptime", no-pty (cert-ca-ecdsa)
+#   ecdsa384-cert.pub ecdsa521-cert.pub   principal tester, forever
+#   rsa-cert.pub       no principals (any), until 2030-01-01 00:00:00
+#   ed25519-host-cert.pub   a host certificate of the Ed25519 key
+#   cert-other cert-other-cert.pub   another Ed25519 key and its certificate
+# and each CA key's fingerprint as ssh-keygen -l prints it (cert-ca.fingerprint,
+# cert-ca-ecdsa.fingerprint).
 # Needs ssh-keygen (openssh-client) and puttygen (putty-tools).
 set -euo pipefail
 folder=$1
-stamp=5  # raise when the set of files below changes
+stamp=6  # raise when the set of files below changes
 mkdir -p "$folder"
 cd "$folder"
 # Test processes may start side by side: one makes the keys, the others wait and reuse them.
@@ -58,4 +69,27 @@ puttygen ed25519 -O private -o ed25519-v3-argon2d.ppk --new-passphrase pass-phra
 puttygen -t ed448 -O private -o ed448-v3.ppk --new-passphrase no-pass-phrase.txt
 cp ed25519 ed25519-slow-enc
 ssh-keygen -q -p -a 150 -N "$pass" -f ed25519-slow-enc >/dev/null
+
+rm -f cert-ca cert-ca.pub cert-ca-ecdsa cert-ca-ecdsa.pub cert-other cert-other.pub ./*-cert.pub
+ssh-keygen -q -t ed25519 -N '' -C 'test CA' -f cert-ca
+ssh-keygen -q -t ecdsa -b 384 -N '' -C 'test CA ecdsa' -f cert-ca-ecdsa
+ssh-keygen -q -t ed25519 -N '' -C 'test key cert-other' -f cert-other
+for ca in cert-ca cert-ca-ecdsa; do
+  ssh-keygen -l -E sha256 -f "$ca.pub" | cut -d ' ' -f 2 | tr -d '\n' > "$ca.fingerprint"
+done
+certify() {  # KEY CA OPTIONS...
+  local key=$1 ca=$2
+  shift 2
+  TZ=UTC ssh-keygen -q -s "$ca" "$@" "$key.pub"
+}
+certify ed25519 cert-ca -I 'ed25519 user' -z 42 -n tester,admin
+certify ecdsa256 cert-ca-ecdsa -I 'ecdsa256 user' -z 7 -n tester -V 20250101000000Z:20250201000000Z \
+  -O force-command=uptime -O no-pty
+certify ecdsa384 cert-ca -I 'ecdsa384 user' -n tester
+certify ecdsa521 cert-ca -I 'ecdsa521 user' -n tester
+certify rsa cert-ca -I 'rsa user' -V always:20300101000000Z
+certify cert-other cert-ca -I 'other user' -n tester
+cp ed25519.pub ed25519-host.pub
+certify ed25519-host cert-ca -I 'ed25519 host' -h -n test.example
+rm -f ed25519-host.pub
 echo "$stamp" > ready

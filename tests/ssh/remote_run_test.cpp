@@ -104,10 +104,64 @@ TEST_F(RemoteRunTest, KeyFileIsLoadedWithThePasswordAsPassPhraseAndHandedOver) {
     EXPECT_THAT(factory.record.calls,
                 ElementsAre("CreateSsh=", "CreateKeys=", "Host=server", "Port=0", "User=op", "Password=pw",
                             "Load=/keys/id", "Auth=2", "KeyOfType=1", "Key=key-of-type-1", "Command=df -h",
-                            "Protocol=4", "Port=22", "Timeout=15", "Connect="));
+                            "Protocol=4", "Port=22", "Timeout=15", "Certificate=/keys/id-cert.pub (beside the key)",
+                            "Connect="));
     ASSERT_TRUE(factory.record.passPhrase.has_value());
     EXPECT_EQ(*factory.record.passPhrase, std::optional<std::u16string>(u"pw"));
 }
+
+// The bastion logs in with its own password or key file when the string gives one, else with
+// the check's; a certificate is the one named, else the key file's "-cert.pub".
+struct BastionCase {
+    const char* name;
+    const char16_t* keyFile;
+    const char16_t* jumpPassword;
+    const char16_t* jumpKeyFile;
+    const char16_t* certificate;
+    std::string bastion;      // what SetBastion was given
+    std::string lastLoad;     // the last key file loaded ("<none>": none)
+    std::string certificateCall;
+};
+
+class BastionSettingsTest : public RemoteRunTest, public ::testing::WithParamInterface<BastionCase> {};
+
+TEST_P(BastionSettingsTest, GivesTheBastionItsCredentials) {
+    const BastionCase& c = GetParam();
+    auto& settings = modTavrin::Settings();
+    settings.keyFile = c.keyFile;
+    settings.jumpHost = u"jump";
+    settings.jumpPort = 2200;
+    settings.jumpUser = u"hop";
+    settings.jumpPassword = c.jumpPassword;
+    settings.jumpKeyFile = c.jumpKeyFile;
+    settings.jumpHostKeyPins = u"SHA256:pin";
+    settings.certificate = c.certificate;
+    RemoteCommandRun run(factory);
+    run.Get_mount_list();
+    EXPECT_EQ(Find(factory.record.calls, "Bastion"), c.bastion);
+    EXPECT_EQ(Find(factory.record.calls, "Load", 2) != "<none>" ? Find(factory.record.calls, "Load", 2)
+                                                                 : Find(factory.record.calls, "Load"),
+              c.lastLoad);
+    EXPECT_EQ(Find(factory.record.calls, "Certificate"), c.certificateCall);
+    // The bastion's own key file opens with the bastion's pass phrase, not the check's.
+    if (*c.jumpKeyFile != u'\0') {
+        ASSERT_TRUE(factory.record.passPhrase.has_value());
+        EXPECT_EQ(*factory.record.passPhrase, std::optional<std::u16string>(c.jumpPassword));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BastionSettingsTest,
+    ::testing::Values(
+        BastionCase{"CheckPassword", u"", u"", u"", u"", "hop@jump:2200 password=pw key= pins=SHA256:pin", "<none>",
+                    "<none>"},
+        BastionCase{"CheckKey", u"/keys/id", u"", u"", u"", "hop@jump:2200 password= key=key-of-type-0 pins=SHA256:pin",
+                    "/keys/id", "/keys/id-cert.pub (beside the key)"},
+        BastionCase{"OwnPassword", u"/keys/id", u"jpw", u"", u"/c/op-cert.pub",
+                    "hop@jump:2200 password=jpw key= pins=SHA256:pin", "/keys/id", "/c/op-cert.pub (named)"},
+        BastionCase{"OwnKeyFile", u"", u"phrase", u"/keys/jump", u"",
+                    "hop@jump:2200 password= key=key-of-type-0 pins=SHA256:pin", "/keys/jump", "<none>"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RemoteRunTest, KeyFileWithoutPasswordIsLoadedWithoutPassPhrase) {
     modTavrin::Settings().keyFile = u"/keys/id";

@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "platform/message_queue.h"
 #include "ssh/component.h"
+#include "ssh/bastion.h"
 #include "ssh/crypto.h"
 #include "ssh/libssh_component.h"
 #include "platform/net.h"
@@ -967,6 +968,269 @@ TEST_F(KeptConnectionTest, ChecksOnSeveralThreadsAtOnceGetOnlyTheirOwnOutput) {
 // --- Addresses ------------------------------------------------------------------------------
 
 namespace net = platform::net;
+
+// --- Bastions ---------------------------------------------------------------------------------
+
+// How often a server's log says that it let someone in.
+int LoginsIn(const std::string& logKey) {
+    std::ifstream log{std::filesystem::path(Fixture(logKey))};
+    int count = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("Accepted ") != std::string::npos && line.find(" for ") != std::string::npos) ++count;
+    }
+    return count;
+}
+
+std::int16_t PortOf(const std::string& key) { return static_cast<std::int16_t>(std::stoi("0" + Fixture(key))); }
+
+// A password check of the inner server, reached as `target` through the fixture's bastion.
+modTavrin::ConnectionSettings ThroughBastion(const std::u16string& command, const std::u16string& target = u"localhost",
+                                             std::int16_t timeout = 10) {
+    modTavrin::ConnectionSettings s = PasswordSettings(command, timeout);
+    s.hostName = target;
+    s.port = PortOf("SSHD_INNER_PORT");
+    s.jumpHost = FixtureU("SSHD_HOST");
+    s.jumpPort = PortOf("SSHD_BASTION_PORT");
+    s.jumpUser = FixtureU("SSHD_USER");
+    return s;
+}
+
+std::u16string UniqueSleep();
+
+// A proxy in front of the bastion that cuts the bastion's connection once the file `trigger`
+// names exists (the inner server's command makes it), forwarding later connections faithfully.
+struct CutBastion {
+    CutBastion()
+        : trigger("/tmp/tavrin-cut-bastion-" + ToUtf8(UniqueSleep().substr(11))),
+          proxy((std::filesystem::remove(std::filesystem::path(HostPath(trigger))), PortOf("SSHD_BASTION_PORT")),
+                CutProxy::Cut::kFin, 0, HostPath(trigger)) {}
+    ~CutBastion() { std::filesystem::remove(std::filesystem::path(HostPath(trigger))); }
+    // A command that cuts the bastion's connection after `delay`, while what follows it runs.
+    std::u16string CutAfter(const char* delay) const {
+        return FromUtf8(std::string("(sleep ") + delay + "; touch " + trigger + ") >/dev/null 2>&1 & ");
+    }
+    const std::string trigger;
+    CutProxy proxy;
+};
+
+struct BastionCase {
+    const char* name;
+    std::function<void(modTavrin::ConnectionSettings&, const std::string& knownHosts)> arrange;
+    const char* output;   // expected output; nullptr: a failure
+    const char* refusal;  // part of the error text
+};
+void PrintTo(const BastionCase& c, std::ostream* os) { *os << c.name; }
+
+void Record(const std::string& file, const std::string& name, const std::string& key) {
+    std::ofstream(std::filesystem::path(file), std::ios::app) << name << " " << key << "\n";
+}
+std::string BastionName() { return "[" + Fixture("SSHD_HOST") + "]:" + Fixture("SSHD_BASTION_PORT"); }
+std::string InnerName() { return "[localhost]:" + Fixture("SSHD_INNER_PORT"); }
+std::string InnerKey() { return PublicKeyOf(Fixture("INNER_HOSTKEY_ED25519_PUB")); }
+
+class BastionTest : public SshTest, public ::testing::WithParamInterface<BastionCase> {};
+
+TEST_P(BastionTest, ReachesTheInnerServerOnlyAsTheRulesOfBothHopsAllow) {
+    const BastionCase& c = GetParam();
+    modTavrin::ConnectionSettings s = ThroughBastion(u"echo \"$SSH_CONNECTION\" | cut -d' ' -f4");
+    c.arrange(s, knownHosts_);
+    const int innerBefore = LoginsIn("SSHD_INNER_LOG");
+    const RunResult r = RunRemote(Component(), s);
+    ASSERT_TRUE(r.completed);
+    if (c.output != nullptr) {
+        EXPECT_EQ(Narrow(r.error), "");
+        EXPECT_EQ(Narrow(r.output), std::string(c.output) == "inner" ? Fixture("SSHD_INNER_PORT") + "\n" : c.output);
+        // The inner server's key was shown, checked under its own name.
+        EXPECT_EQ(Narrow(r.report.fingerprint), Fixture("INNER_HOSTKEY_SHA256"));
+    } else {
+        EXPECT_THAT(Narrow(r.error), HasSubstr(c.refusal));
+        EXPECT_EQ(Narrow(r.output), "");
+        // Nothing reached the inner server's login.
+        EXPECT_EQ(LoginsIn("SSHD_INNER_LOG"), innerBefore);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hops, BastionTest,
+    ::testing::Values(
+        BastionCase{"NothingRecorded", [](auto&, const auto&) {}, "inner", ""},
+        BastionCase{"BothRecordedUnderTheirOwnNames",
+                    [](auto&, const std::string& kh) {
+                        Record(kh, BastionName(), ServerKey());
+                        Record(kh, InnerName(), InnerKey());
+                    },
+                    "inner", ""},
+        BastionCase{"BastionPinned", [](auto& s, const auto&) { s.jumpHostKeyPins = FixtureU("HOSTKEY_ED25519_SHA256"); },
+                    "inner", ""},
+        BastionCase{"BastionPinnedWrong",
+                    [](auto& s, const auto&) { s.jumpHostKeyPins = FixtureU("INNER_HOSTKEY_SHA256"); }, nullptr,
+                    "The host key of the bastion 127.0.0.1 is SHA256:"},
+        BastionCase{"BastionKeyChanged", [](auto&, const std::string& kh) { Record(kh, BastionName(), OtherKey()); },
+                    nullptr, "The host key of the bastion 127.0.0.1 has changed"},
+        // The inner server's key is checked under its own name, never the bastion's.
+        BastionCase{"InnerKeyRecordedOnlyUnderTheBastionsName",
+                    [](auto&, const std::string& kh) {
+                        Record(kh, BastionName(), ServerKey());
+                        Record(kh, InnerName(), ServerKey());
+                    },
+                    nullptr, "The host key of localhost has changed"},
+        BastionCase{"InnerPinnedToTheBastionsKey",
+                    [](auto& s, const auto&) { s.hostKeyPins = FixtureU("HOSTKEY_ED25519_SHA256"); }, nullptr,
+                    "which is not a key pinned for it (HFP)"},
+        BastionCase{"BastionRefusesTheLogin", [](auto& s, const auto&) { s.jumpPassword = u"wrong"; }, nullptr,
+                    "refused the login of tavrintest (did not accept the password"},
+        BastionCase{"BastionLogsInWithItsOwnKeyFile",
+                    [](auto& s, const auto&) {
+                        s.jumpKeyFile = FixtureU("KEY_RSA");
+                    },
+                    "inner", ""},
+        BastionCase{"BastionRefusesTheForward", [](auto& s, const auto&) { s.port = PortOf("SSHD_PORT"); }, nullptr,
+                    "The bastion 127.0.0.1 could not open a connection to localhost port"},
+        BastionCase{"NoBastionListening", [](auto& s, const auto&) { s.jumpPort = static_cast<std::int16_t>(ClosedPort()); },
+                    nullptr, "Could not connect to the bastion 127.0.0.1 port"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SshTest, TheForwardIsRefusedWithTheBastionsReasonCode) {
+    modTavrin::ConnectionSettings s = ThroughBastion(u"echo never");
+    s.port = PortOf("SSHD_PORT");
+    const RunResult r = RunRemote(Component(), s);
+    EXPECT_THAT(Narrow(r.error), HasSubstr("(reason code 1, administratively prohibited)"));
+}
+
+TEST_F(SshTest, ABastionThatNeverAnswersEndsTheCheckWithinItsTimeout) {
+    const SilentPort silent;
+    modTavrin::ConnectionSettings s = ThroughBastion(u"echo never", u"localhost", 2);
+    s.jumpPort = static_cast<std::int16_t>(silent.Port());
+    const auto started = std::chrono::steady_clock::now();
+    const RunResult r = RunRemote(Component(), s);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_THAT(Narrow(r.error), HasSubstr("Timed out after 2 seconds"));
+    EXPECT_THAT(Narrow(r.error), HasSubstr("the bastion 127.0.0.1 port"));
+    EXPECT_LT(took, 3.0);
+}
+
+TEST_F(SshTest, ABastionLostDuringTheCommandEndsTheCheckDownAsLost) {
+    const CutBastion cut;
+    modTavrin::ConnectionSettings s = ThroughBastion(cut.CutAfter("0.5") + u"echo start; sleep 3; echo late");
+    s.jumpPort = static_cast<std::int16_t>(cut.proxy.Port());
+    const RunResult r = RunRemote(Component(), s);
+    ASSERT_TRUE(r.completed);
+    EXPECT_TRUE(cut.proxy.HasCut());
+    EXPECT_THAT(Narrow(r.error), HasSubstr("through the bastion 127.0.0.1 port " + std::to_string(cut.proxy.Port()) +
+                                           " was lost after "));
+    EXPECT_EQ(Narrow(r.output).find("late"), std::string::npos);
+    EXPECT_LT(r.seconds, 3.0);  // at the cut, not at the command's end
+}
+
+class KeptBastionTest : public KeptConnectionTest {
+protected:
+    void TearDown() override {
+        ssh::SessionPool::Instance().CloseAll();
+        ssh::Bastion::CloseAllKept();
+        KeptConnectionTest::TearDown();
+    }
+};
+
+TEST_F(KeptBastionTest, TwoTargetsBehindOneBastionShareItsLoginAndLoseTheirLinksWithIt) {
+    const CutBastion cut;
+    const auto check = [&](const std::u16string& target, const std::u16string& command = kWhichConnection) {
+        modTavrin::ConnectionSettings s = ThroughBastion(command, target);
+        s.jumpPort = static_cast<std::int16_t>(cut.proxy.Port());
+        s.reuse = 30;
+        return RunRemote(Component(), s);
+    };
+    const int bastionBefore = LoginsIn("SSHD_BASTION_LOG");
+    const int innerBefore = LoginsIn("SSHD_INNER_LOG");
+    const RunResult a = check(u"localhost");
+    const RunResult b = check(u"127.0.0.1");
+    const RunResult again = check(u"localhost");
+    ASSERT_EQ(Narrow(a.error), "");
+    ASSERT_EQ(Narrow(b.error), "");
+    EXPECT_EQ(Narrow(again.output), Narrow(a.output));  // the kept link to the first target
+    EXPECT_TRUE(again.report.facts.keptLogin);
+    EXPECT_EQ(LoginsIn("SSHD_BASTION_LOG") - bastionBefore, 1);
+    EXPECT_EQ(LoginsIn("SSHD_INNER_LOG") - innerBefore, 2);
+    EXPECT_EQ(ssh::Bastion::KeptCount(), 1u);
+
+    // The bastion's connection is cut after this check: both kept links go with it, and the next
+    // checks log in to the bastion once more and to each target anew.
+    ASSERT_EQ(Narrow(check(u"localhost", cut.CutAfter("0.3") + u"echo ok").error), "");
+    std::this_thread::sleep_for(milliseconds(1000));
+    EXPECT_TRUE(cut.proxy.HasCut());
+    const RunResult afterA = check(u"localhost");
+    const RunResult afterB = check(u"127.0.0.1");
+    EXPECT_EQ(Narrow(afterA.error), "");
+    EXPECT_EQ(Narrow(afterB.error), "");
+    EXPECT_NE(Narrow(afterA.output), Narrow(a.output));
+    EXPECT_NE(Narrow(afterB.output), Narrow(b.output));
+    EXPECT_EQ(LoginsIn("SSHD_BASTION_LOG") - bastionBefore, 2);
+    EXPECT_EQ(LoginsIn("SSHD_INNER_LOG") - innerBefore, 4);
+}
+
+// --- User certificates ------------------------------------------------------------------------
+
+struct CertificateCase {
+    const char* name;
+    std::function<void(modTavrin::ConnectionSettings&, const std::string& scratch)> arrange;
+    const char* refusal;  // part of the error text; empty: UP
+};
+void PrintTo(const CertificateCase& c, std::ostream* os) { *os << c.name; }
+
+class CertificateTest : public SshTest, public ::testing::WithParamInterface<CertificateCase> {};
+
+TEST_P(CertificateTest, TheInnerServerTakesOnlyAValidCertificateForTheKey) {
+    const CertificateCase& c = GetParam();
+    modTavrin::ConnectionSettings s = PasswordSettings(u"echo ok");
+    s.port = PortOf("SSHD_INNER_PORT");
+    s.password.clear();
+    s.keyFile = FixtureU("KEY_CERT");
+    c.arrange(s, dir_);
+    const int innerBefore = LoginsIn("SSHD_INNER_LOG");
+    const RunResult r = RunRemote(Component(), s);
+    ASSERT_TRUE(r.completed);
+    if (*c.refusal == 0) {
+        EXPECT_EQ(Narrow(r.error), "");
+        EXPECT_EQ(Narrow(r.output), "ok\n");
+    } else {
+        EXPECT_THAT(Narrow(r.error), HasSubstr(c.refusal));
+        EXPECT_EQ(Narrow(r.output), "");
+        EXPECT_EQ(LoginsIn("SSHD_INNER_LOG"), innerBefore);
+    }
+}
+
+// The key without its certificate beside it (the server does not know the key itself).
+void KeyAlone(modTavrin::ConnectionSettings& s, const std::string& scratch) {
+    const std::filesystem::path copy = std::filesystem::path(scratch) / "id_cert";
+    std::filesystem::copy_file(std::filesystem::path(Fixture("KEY_CERT")), copy);
+    s.keyFile = FromUtf8(copy.string());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, CertificateTest,
+    ::testing::Values(
+        CertificateCase{"BesideTheKey", [](auto&, const auto&) {}, ""},
+        CertificateCase{"Named", [](auto& s, const auto& scratch) {
+                            KeyAlone(s, scratch);
+                            s.certificate = FixtureU("KEY_CERT_CERTIFICATE");
+                        }, ""},
+        CertificateCase{"NoneWithAKeyTheServerDoesNotKnow", KeyAlone, "did not accept the key"},
+        CertificateCase{"Expired", [](auto& s, const auto&) { s.certificate = FixtureU("KEY_CERT_EXPIRED_CERTIFICATE"); },
+                        "has expired: it is valid from 2020-01-01 00:00:00 UTC until 2020-01-02 00:00:00 UTC"},
+        CertificateCase{"ForAnotherKey", [](auto& s, const auto&) {
+                            s.keyFile = FixtureU("KEY_UNKNOWN");
+                            s.certificate = FixtureU("KEY_CERT_CERTIFICATE");
+                        }, "is not for the key in the key file"},
+        CertificateCase{"NamedButMissing", [](auto& s, const auto& scratch) {
+                            s.certificate = FromUtf8((std::filesystem::path(scratch) / "none-cert.pub").string());
+                        }, "none-cert.pub"},
+        CertificateCase{"ThroughTheBastion", [](auto& s, const auto&) {
+                            s.hostName = u"localhost";
+                            s.jumpHost = FixtureU("SSHD_HOST");
+                            s.jumpPort = PortOf("SSHD_BASTION_PORT");
+                            s.jumpUser = FixtureU("SSHD_USER");
+                            s.jumpPassword = FixtureU("SSHD_PASSWORD");
+                        }, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConnectTest, AnAddressThatNeverAnswersLeavesTimeForTheNext) {
     SilentPort silent;

@@ -307,8 +307,10 @@ CutProxy::CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::st
         return;
     }
     impl_->thread = std::thread([this, serverPort, how, cutAfterBytes, trigger = std::move(triggerFile)] {
-        // Bounded: the proxy ends with its owner, or after two minutes at the latest.
+        // Bounded: the proxy ends with its owner, or after two minutes at the latest. The first
+        // connection is cut; later ones (one at a time) are forwarded faithfully.
         const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        for (bool first = true; !impl_->stop && std::chrono::steady_clock::now() < until; first = false) {
         NativeSocket client = kNoSocket;
         while (client == kNoSocket && !impl_->stop && std::chrono::steady_clock::now() < until) {
             fd_set readable;
@@ -323,19 +325,19 @@ CutProxy::CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::st
         const NativeSocket server = ConnectLoopback(serverPort);
         if (server == kNoSocket) {
             CloseNative(client);
-            return;
+            continue;
         }
         std::uint64_t fromServer = 0;
         char buffer[16384];
         bool open = true;
         while (open && !impl_->stop && std::chrono::steady_clock::now() < until) {
-            const bool triggered = (cutAfterBytes > 0 && fromServer >= cutAfterBytes) ||
-                                   (!trigger.empty() && std::filesystem::exists(std::filesystem::path(trigger)));
+            const bool triggered = first && ((cutAfterBytes > 0 && fromServer >= cutAfterBytes) ||
+                                             (!trigger.empty() && std::filesystem::exists(std::filesystem::path(trigger))));
             if (triggered) {
                 cut_ = true;  // before the cut: the client may end its run as soon as it sees it
                 CutSocket(client, how);
                 CloseNative(server);
-                return;
+                break;
             }
             fd_set readable;
             FD_ZERO(&readable);
@@ -350,7 +352,7 @@ CutProxy::CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::st
                 if (!FD_ISSET(from, &readable)) continue;
                 // From the server, no more than the cut point: the cut lands exactly there.
                 std::size_t want = sizeof buffer;
-                if (serverSide && cutAfterBytes > 0) {
+                if (serverSide && cutAfterBytes > 0 && first) {
                     want = static_cast<std::size_t>(std::min<std::uint64_t>(want, cutAfterBytes - fromServer));
                 }
                 const int got = static_cast<int>(::recv(from, buffer, static_cast<int>(want), 0));
@@ -369,8 +371,11 @@ CutProxy::CutProxy(int serverPort, Cut how, std::uint64_t cutAfterBytes, std::st
                 }
             }
         }
-        CloseNative(client);
-        CloseNative(server);
+        if (!cut_ || !first) {
+            CloseNative(client);
+            CloseNative(server);
+        }
+        }
     });
 }
 

@@ -78,7 +78,8 @@ int ClosedPort();
 // A TCP proxy on 127.0.0.1 in front of a server port that cuts its first connection in the
 // middle: after `cutAfterBytes` bytes from the server (0: no count), or once `triggerFile`
 // exists (empty: no file). The client side is cut with a FIN or a reset; the server side is
-// closed. Without either trigger it forwards faithfully.
+// closed. Without either trigger it forwards faithfully, and so it does the connections that
+// come after the first (one at a time).
 class CutProxy {
 public:
     enum class Cut { kFin, kReset };
