@@ -27,6 +27,14 @@
   !define OUTFILE "comTavrin-setup-${VERSION}.exe"
 !endif
 
+;
+; With -DSIGN_SCRIPT=FILE (scripts/package.sh gives it when it signs the release) the
+; uninstaller written into the installer is signed by that script, which signs the file it is
+; given in place (installer/sign.sh).
+!ifdef SIGN_SCRIPT
+  !uninstfinalize 'bash "${SIGN_SCRIPT}" "%1"' = 0
+!endif
+
 !define PRODUCT "comTavrin"
 !define PUBLISHER "comTavrin project"
 !define DESCRIPTION "comTavrin SSH command check plug-in"

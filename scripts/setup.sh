@@ -13,7 +13,7 @@ packages=(
   libwine-dev wine wine64 wine32:i386 fonts-wine
   xvfb xauth imagemagick x11-utils
   dpkg-dev autoconf patch procps psmisc
-  nsis zip unzip
+  nsis zip unzip wixl msitools
   python3-paramiko strace iptables
   icinga2 monitoring-plugins-basic
 )
@@ -47,6 +47,19 @@ if [ "$(cat "$newer" 2>/dev/null)" != "$newer_text" ]; then
   printf '%s\n' "$newer_text" > "$newer"
   need_update=1
 fi
+# Debian 12's backports, for osslsigncode 2.9 (bookworm has 2.5): the suite's packages have a
+# low priority, so that nothing but what is named from it (osslsigncode/bookworm-backports)
+# comes from there.
+backports=/etc/apt/sources.list.d/debian-backports.sources
+backports_text="Types: deb
+URIs: ${uri:-http://deb.debian.org/debian}
+Suites: bookworm-backports
+Components: main
+Signed-By: ${keyring:-/usr/share/keyrings/debian-archive-keyring.gpg}"
+if [ "$(cat "$backports" 2>/dev/null)" != "$backports_text" ]; then
+  printf '%s\n' "$backports_text" > "$backports"
+  need_update=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -64,6 +77,14 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# osslsigncode 2.9 or later (the release's signatures, scripts/package.sh): from the backports.
+signer_version=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || true)
+if ! dpkg-query -W -f='${Status}' osslsigncode 2>/dev/null | grep -q 'install ok installed' ||
+   ! dpkg --compare-versions "$signer_version" ge 2.9; then
+  echo "setup: installing osslsigncode from bookworm-backports (have: ${signer_version:-none})"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends osslsigncode/bookworm-backports
 fi
 
 # The icinga2 package starts and enables a system daemon; the tests start instances of their own
