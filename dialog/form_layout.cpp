@@ -8,13 +8,15 @@ namespace tavrin::dialog {
 
 namespace {
 
-constexpr bool TabIndexesInOrder() {
-    for (std::size_t i = 0; i < kFormLayout.size(); ++i) {
-        if (kFormLayout[i].tabIndex != static_cast<int>(i)) return false;
+template <std::size_t N>
+constexpr bool TabIndexesInOrder(const std::array<ControlLayout, N>& table) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (table[i].tabIndex != static_cast<int>(i)) return false;
     }
     return true;
 }
-static_assert(TabIndexesInOrder(), "the layout table is indexed by tab index");
+static_assert(TabIndexesInOrder(kFormLayout), "the layout table is indexed by tab index");
+static_assert(TabIndexesInOrder(kBastionLayout), "the Bastion window's table is indexed by tab index");
 
 std::u16string Decimal(int number) {
     const std::string digits = std::to_string(number);

@@ -4,7 +4,8 @@
 // its four lists and its title. The Windows dialog is drawn from this table.
 //
 // The first 25 controls are the form as it has always been, unchanged; the band below them
-// (host keys, kept login, the test and its result) came later and follows them in tab order.
+// (host keys, kept login, the test and its result, the bastion's button) came later and follows
+// them in tab order. The Bastion window, which that button opens, has a table of its own.
 
 #include <array>
 #include <cstddef>
@@ -39,7 +40,7 @@ inline constexpr int kFormClientHeight = 7335;
 // Where the band of later controls begins: the form's height before it.
 inline constexpr int kClassicFormClientHeight = 4320;
 inline constexpr std::size_t kClassicControlCount = 25;
-inline constexpr std::size_t kControlCount = 33;
+inline constexpr std::size_t kControlCount = 34;
 
 // Tab indexes of the controls; the table below is indexed by them.
 namespace tab {
@@ -76,6 +77,7 @@ inline constexpr int txtReuse = 29;
 inline constexpr int Label19 = 30;
 inline constexpr int btTest = 31;
 inline constexpr int txtTestResult = 32;
+inline constexpr int btBastion = 33;
 }  // namespace tab
 
 // clang-format off
@@ -113,8 +115,50 @@ inline constexpr std::array<ControlLayout, kControlCount> kFormLayout{{
     {tab::Label19,         u"Label19",         ControlKind::Label,         u"seconds idle", 2760, 4920, 1215, 255},
     {tab::btTest,          u"btTest",          ControlKind::CommandButton, u"&Test",       6480, 4815,  735, 375},
     {tab::txtTestResult,   u"txtTestResult",   ControlKind::ResultBox,     u"",             120, 5340, 7095, 1875},
+    {tab::btBastion,       u"btBastion",       ControlKind::CommandButton, u"&Bastion...", 4080, 4815, 2295, 375},
 }};
 // clang-format on
+
+// The Bastion window: a small modal window owned by the form, with the bastion's fields (JMP,
+// JPW, JKF, JFP), a Fetch key of its own for the bastion's host key, and OK and Cancel. Same
+// units and control kinds as the form; the ids are ControlId(index) in its own window.
+inline constexpr int kBastionClientWidth = 7215;
+inline constexpr int kBastionClientHeight = 3255;
+inline constexpr std::size_t kBastionControlCount = 12;
+
+namespace bastion_tab {
+inline constexpr int lblJump = 0;
+inline constexpr int txtJump = 1;
+inline constexpr int lblJumpPassword = 2;
+inline constexpr int txtJumpPassword = 3;
+inline constexpr int lblJumpKeyfile = 4;
+inline constexpr int txtJumpKeyfile = 5;
+inline constexpr int lblJumpHostKeys = 6;
+inline constexpr int txtJumpHostKeys = 7;
+inline constexpr int btJumpFetchKey = 8;
+inline constexpr int txtJumpResult = 9;
+inline constexpr int btJumpOK = 10;
+inline constexpr int btJumpCancel = 11;
+}  // namespace bastion_tab
+
+inline constexpr std::array<ControlLayout, kBastionControlCount> kBastionLayout{{
+    {bastion_tab::lblJump, u"lblJump", ControlKind::Label, u"Bastion (user@host[:port]):", 120, 180, 2415, 255},
+    {bastion_tab::txtJump, u"txtJump", ControlKind::TextBox, u"", 2640, 120, 4455, 285},
+    {bastion_tab::lblJumpPassword, u"lblJumpPassword", ControlKind::Label, u"Password or pass phrase:",
+     120, 540, 2415, 255},
+    {bastion_tab::txtJumpPassword, u"txtJumpPassword", ControlKind::MaskedTextBox, u"", 2640, 480, 2295, 285},
+    {bastion_tab::lblJumpKeyfile, u"lblJumpKeyfile", ControlKind::Label, u"Key file:", 120, 900, 2415, 255},
+    {bastion_tab::txtJumpKeyfile, u"txtJumpKeyfile", ControlKind::TextBox, u"", 2640, 840, 4455, 285},
+    {bastion_tab::lblJumpHostKeys, u"lblJumpHostKeys", ControlKind::Label, u"Host key (SHA256):", 120, 1320, 2415, 255},
+    {bastion_tab::txtJumpHostKeys, u"txtJumpHostKeys", ControlKind::TextBox, u"", 2640, 1260, 3255, 285},
+    {bastion_tab::btJumpFetchKey, u"btJumpFetchKey", ControlKind::CommandButton, u"&Fetch key", 6000, 1215, 1095, 375},
+    {bastion_tab::txtJumpResult, u"txtJumpResult", ControlKind::ResultBox, u"", 120, 1740, 6975, 855},
+    {bastion_tab::btJumpOK, u"btJumpOK", ControlKind::CommandButton, u"&OK", 5520, 2760, 735, 375},
+    {bastion_tab::btJumpCancel, u"btJumpCancel", ControlKind::CommandButton, u"&Cancel", 6360, 2760, 735, 375},
+}};
+
+// The Bastion window's title.
+inline constexpr std::u16string_view kBastionTitle = u"Bastion";
 
 // The window's control ids: a fixed base plus the tab index, clear of the ids 1 and 2 that
 // Windows sends for Enter and Esc.

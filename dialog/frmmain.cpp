@@ -6,6 +6,7 @@
 #include "dialog/presenter.h"
 #include "common/numbers.h"
 #include "common/text.h"
+#include "parameters/fields.h"
 #include "ssh/host_key_pins.h"
 
 namespace tavrin::dialog {
@@ -28,6 +29,9 @@ void frmmain::Load() {
     controls_.clear();
     controls_.reserve(kFormLayout.size());
     for (const ControlLayout& layout : kFormLayout) controls_.emplace_back(layout);
+    bastion_.clear();
+    bastion_.reserve(kBastionLayout.size());
+    for (const ControlLayout& layout : kBastionLayout) bastion_.emplace_back(layout);
     caption_.clear();
     // The form counts as loaded while Form_Load runs, so its uses of controls do not recurse;
     // a failure in it leaves the form unloaded.
@@ -44,6 +48,8 @@ void frmmain::Unload() {
     loaded_ = false;
     for (Control& control : controls_) control.Wipe();
     controls_.clear();
+    for (Control& control : bastion_) control.Wipe();
+    bastion_.clear();
     caption_.clear();
 }
 
@@ -85,6 +91,28 @@ Control& frmmain::ControlAt(int tabIndex) {
     return controls_[static_cast<std::size_t>(tabIndex)];
 }
 
+Control& frmmain::BastionControlAt(int index) {
+    if (index < 0 || index >= static_cast<int>(kBastionControlCount)) {
+        throw AutomationError(errors::kObjectDoesntSupport, u"Object doesn't support this property or method");
+    }
+    Load();
+    return bastion_[static_cast<std::size_t>(index)];
+}
+
+void frmmain::SetOpenedParameter(const std::u16string& parameter) {
+    opened_ = platform::SecretText(parameter);
+    if (!loaded_ || parameter.empty()) return;
+    StoreBastion(FieldsFromParameterString(parameter));
+}
+
+void frmmain::StoreBastion(const DialogFields& fields) {
+    txtJump().SetText(fields.jump);
+    txtJumpPassword().SetText(fields.jumpPassword);
+    txtJumpKeyfile().SetText(fields.jumpKeyFile);
+    txtJumpHostKeys().SetText(fields.jumpHostKeys);
+    btBastion().SetText(BastionCaption(fields.jump));
+}
+
 Control& frmmain::Controls(std::u16string_view name) {
     const ControlLayout* layout = FindControlLayout(name);
     if (layout == nullptr) {
@@ -107,6 +135,10 @@ DialogFields frmmain::FieldsNow() {
     fields.comparisonValue = txtContains().Text();
     fields.hostKeys = txtHostKeys().Text();
     fields.reuse = txtReuse().Text();
+    fields.jump = txtJump().Text();
+    fields.jumpPassword = txtJumpPassword().Text();
+    fields.jumpKeyFile = txtJumpKeyfile().Text();
+    fields.jumpHostKeys = txtJumpHostKeys().Text();
     return fields;
 }
 
@@ -119,8 +151,8 @@ frmmain::OkOutcome frmmain::btOK_Click() {
         switch (problem->where) {
             case FieldProblem::Where::HostKeys: return OkOutcome::HostKeysInvalid;
             case FieldProblem::Where::Reuse: return OkOutcome::ReuseInvalid;
-            case FieldProblem::Where::Jump:
-            case FieldProblem::Where::JumpHostKeys:
+            case FieldProblem::Where::Jump: return OkOutcome::JumpInvalid;
+            case FieldProblem::Where::JumpHostKeys: return OkOutcome::JumpHostKeysInvalid;
             case FieldProblem::Where::Hostname:
             case FieldProblem::Where::Port: break;
         }
@@ -141,6 +173,8 @@ int frmmain::FocusFor(OkOutcome outcome) {
     switch (outcome) {
         case OkOutcome::HostKeysInvalid: return tab::txtHostKeys;
         case OkOutcome::ReuseInvalid: return tab::txtReuse;
+        case OkOutcome::JumpInvalid:
+        case OkOutcome::JumpHostKeysInvalid: return tab::btBastion;
         case OkOutcome::Stored:
         case OkOutcome::PortNotANumber: break;
     }
@@ -153,7 +187,7 @@ int frmmain::FocusFor(const FieldProblem& problem) {
         case FieldProblem::Where::HostKeys: return tab::txtHostKeys;
         case FieldProblem::Where::Reuse: return tab::txtReuse;
         case FieldProblem::Where::Jump:
-        case FieldProblem::Where::JumpHostKeys:
+        case FieldProblem::Where::JumpHostKeys: return tab::btBastion;
         case FieldProblem::Where::Port: break;
     }
     return tab::txtPort;
@@ -187,17 +221,69 @@ std::variant<frmmain::FetchRequest, FieldProblem> frmmain::FetchRequestNow() {
                             u"The port must be a TCP port from 1 to 65535 to fetch the key."};
     }
     request.port = number;
-    const std::optional<double> seconds = tavrin::ParseWholeNumber(txtTimeout().Text());
-    if (seconds && *seconds >= 1 && *seconds <= 32767) {
-        request.timeout = std::chrono::seconds(static_cast<int>(*seconds));
-    }
+    request.timeout = FetchTimeout();
     return request;
+}
+
+std::chrono::seconds frmmain::FetchTimeout() {
+    const std::optional<double> seconds = tavrin::ParseWholeNumber(txtTimeout().Text());
+    if (seconds && *seconds >= 1 && *seconds <= 32767) return std::chrono::seconds(static_cast<int>(*seconds));
+    return FetchRequest{}.timeout;
 }
 
 void frmmain::ShowFetchedKey(const ssh::HostKeyProbe& probe) { txtTestResult().SetText(FetchedKeyText(probe)); }
 
 void frmmain::PinHostKey(const std::u16string& fingerprint) {
     txtHostKeys().SetText(ssh::WithPinAdded(txtHostKeys().Text(), fingerprint));
+}
+
+std::optional<FieldProblem> frmmain::BastionOk(const DialogFields& typed) {
+    // The rules of the form's OK, on fields that hold nothing but the bastion's (and a port
+    // that passes): one home for what a well-formed JMP and JFP are.
+    DialogFields bastion;
+    bastion.port = u"22";
+    bastion.jump = typed.jump;
+    bastion.jumpPassword = typed.jumpPassword;
+    bastion.jumpKeyFile = typed.jumpKeyFile;
+    bastion.jumpHostKeys = typed.jumpHostKeys;
+    if (std::optional<FieldProblem> problem = ProblemOfFields(bastion)) return problem;
+    StoreBastion(bastion);
+    return std::nullopt;
+}
+
+std::variant<frmmain::FetchRequest, FieldProblem> frmmain::BastionFetchRequestNow(std::u16string_view jumpTyped) {
+    const parameters::JumpParse parsed = parameters::ParseJump(jumpTyped);
+    if (!parsed.ok()) return FieldProblem{FieldProblem::Where::Jump, parsed.error};
+    if (!parsed.jump) {
+        return FieldProblem{FieldProblem::Where::Jump,
+                            u"Type the bastion (user@host or user@host:port) whose key is to be fetched."};
+    }
+    FetchRequest request;
+    request.host = parsed.jump->host;
+    request.port = parsed.jump->port;
+    request.timeout = FetchTimeout();
+    return request;
+}
+
+int frmmain::BastionFocusFor(const FieldProblem& problem) {
+    return problem.where == FieldProblem::Where::JumpHostKeys ? bastion_tab::txtJumpHostKeys : bastion_tab::txtJump;
+}
+
+int frmmain::BastionFocusFor(OkOutcome outcome) {
+    return outcome == OkOutcome::JumpHostKeysInvalid ? bastion_tab::txtJumpHostKeys : bastion_tab::txtJump;
+}
+
+std::u16string frmmain::BastionCaption(std::u16string_view jump) {
+    const std::u16string value = TrimBlanks(jump);
+    if (value.empty()) return u"&Bastion...";
+    const parameters::JumpParse parsed = parameters::ParseJump(value);
+    const std::u16string& shown = parsed.jump ? parsed.jump->host : value;
+    std::u16string caption = u"&Bastion: ";
+    for (const char16_t c : shown) {
+        if (c == u'&') caption += u'&';  // a single one would underline the next character
+        caption += c;
+    }
+    return caption;
 }
 
 void frmmain::CloseBox() { Unload(); }

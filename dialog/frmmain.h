@@ -73,13 +73,25 @@ public:
     Control& txtReuse() { return ControlAt(tab::txtReuse); }
     Control& btTest() { return ControlAt(tab::btTest); }
     Control& txtTestResult() { return ControlAt(tab::txtTestResult); }
+    Control& btBastion() { return ControlAt(tab::btBastion); }
+
+    // The bastion's fields (JMP, JPW decoded, JKF, JFP), edited in the Bastion window: its
+    // controls by index in kBastionLayout (each use loads the form; an unload drops them with
+    // the form's). OK, Test and the kept fields take the bastion from here.
+    Control& BastionControlAt(int index);
+    Control& txtJump() { return BastionControlAt(bastion_tab::txtJump); }
+    Control& txtJumpPassword() { return BastionControlAt(bastion_tab::txtJumpPassword); }
+    Control& txtJumpKeyfile() { return BastionControlAt(bastion_tab::txtJumpKeyfile); }
+    Control& txtJumpHostKeys() { return BastionControlAt(bastion_tab::txtJumpHostKeys); }
 
     // What the Test and Fetch key buttons run, for one showing (null: the buttons report that
     // they are not available), and the string the dialog was opened with, whose fields that
     // the dialog does not edit a test keeps as OK does.
     void SetServices(CheckServices* services) { services_ = services; }
     CheckServices* Services() const { return services_; }
-    void SetOpenedParameter(const std::u16string& parameter) { opened_ = platform::SecretText(parameter); }
+    // A loaded form also takes the bastion's fields from a non-empty opened string (they have
+    // no control on the form itself); an unloaded form only keeps the string.
+    void SetOpenedParameter(const std::u16string& parameter);
 
     // The user's actions.
     enum class OkOutcome {
@@ -87,6 +99,8 @@ public:
         PortNotANumber,    // nothing composed; the form stays loaded with everything typed
         HostKeysInvalid,   // as for the port: the HFP value is malformed
         ReuseInvalid,      // as for the port: the REUSE value is not a number of seconds
+        JumpInvalid,       // as for the port: the JMP value is not user@host[:port]
+        JumpHostKeysInvalid,  // as for the port: the JFP value is malformed
     };
     OkOutcome btOK_Click();
     // Why the last OK composed nothing: the message to show.
@@ -110,14 +124,31 @@ public:
     std::variant<FetchRequest, FieldProblem> FetchRequestNow();
     void ShowFetchedKey(const ssh::HostKeyProbe& probe);
     void PinHostKey(const std::u16string& fingerprint);
-    // The tab index of the control that a problem names.
+    // The tab index of the control that a problem names (btBastion for the bastion's fields).
     static int FocusFor(const FieldProblem& problem);
+
+    // The Bastion window. OK: the bastion members of `typed` (the others are not looked at),
+    // checked as the form's OK checks them; when they pass they are stored and the button's
+    // caption follows, otherwise nothing changes and the problem (Where::Jump or
+    // Where::JumpHostKeys) says why. Cancel stores nothing and calls nothing here.
+    std::optional<FieldProblem> BastionOk(const DialogFields& typed);
+    // Its Fetch key: the bastion's host and port from the JMP value typed there, within the
+    // form's time-out as for the form's Fetch key; pinning is ssh::WithPinAdded on its host key box.
+    std::variant<FetchRequest, FieldProblem> BastionFetchRequestNow(std::u16string_view jumpTyped);
+    // Its control (index in kBastionLayout) that a problem of the bastion's fields names.
+    static int BastionFocusFor(const FieldProblem& problem);
+    static int BastionFocusFor(OkOutcome outcome);
+    // The button's caption for a JMP value: "&Bastion..." when there is none, otherwise
+    // "&Bastion: " and the bastion's host (the value itself when it is malformed).
+    static std::u16string BastionCaption(std::u16string_view jump);
     // The window's close box: unloads the form without composing anything.
     void CloseBox();
 
 private:
     void Form_Load();
     DialogFields FieldsNow();
+    void StoreBastion(const DialogFields& fields);
+    std::chrono::seconds FetchTimeout();
 
     ssh::RemoteCommandRun run_;
     FormPresenter* presenter_;
@@ -126,6 +157,7 @@ private:
     bool confirmed_ = false;
     std::u16string caption_;
     std::vector<Control> controls_;
+    std::vector<Control> bastion_;  // kBastionLayout
     std::u16string okMessage_;
     CheckServices* services_ = nullptr;
     platform::SecretText opened_;

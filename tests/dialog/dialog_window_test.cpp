@@ -169,8 +169,10 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
     EXPECT_EQ(object.parameterPuts, 0);
     WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
-    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), kFormWindowClass, &cls))
-        << "the window class is unregistered after the showing";
+    for (const wchar_t* name : {kFormWindowClass, win32::kBastionWindowClass}) {
+        EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), name, &cls))
+            << "the window classes are unregistered after the showing";
+    }
 }
 
 TEST(DialogWindow, OkComposesFromWhatWasTypedAndPicked) {
@@ -297,6 +299,192 @@ TEST(DialogWindow, TwoObjectsShowOneAfterTheOtherAndACloseKeepsTheEarlierResultO
     });
     EXPECT_EQ(second.parameter, u"#USR=second#");
     EXPECT_EQ(second.parameterPuts, 0);
+}
+
+// --- The Bastion window ------------------------------------------------------------------------
+
+constexpr std::wstring_view kPinW = L"SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+// What OK writes for "#USR=u#PORT=22#", and a bastion after it ("pass phrase").
+const std::u16string kUserLayout = u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#";
+const std::u16string kStoredBastion = u"JMP=ops@jump.example:2222#JPW=cGFzcyBwaHJhc2U=#JKF=C:\\keys\\jump#JFP=" +
+                                      testing::Utf16(std::wstring(kPinW)) + u"#";
+
+// The Bastion window's shot next to the dialog's: "x.bmp" gives "x-bastion.bmp".
+std::string BastionShotPath(const char* shot) {
+    std::string path(shot);
+    const std::size_t dot = path.rfind(".bmp");
+    return (dot == std::string::npos ? path : path.substr(0, dot)) + "-bastion.bmp";
+}
+
+TEST(DialogWindow, TheBastionWindowShowsItsDesignInTabOrderAndItsOkStoresWhatWasTyped) {
+    WindowObject object(u"#USR=u#PORT=22#");
+    const int dpi = ScreenDpi();
+    const auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
+    ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+        // The form's tab order: the button follows the result box, and Tab wraps from it.
+        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::txtTestResult), FALSE), Item(dialog, tab::btBastion));
+        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::btBastion), FALSE), Item(dialog, tab::txtHostname));
+        EXPECT_EQ(Text(dialog, tab::btBastion), L"&Bastion...");
+
+        HWND bastion = OpenBastion(dialog);
+        ASSERT_NE(bastion, nullptr) << "no Bastion window";
+        EXPECT_EQ(Text(bastion), L"Bastion");
+        EXPECT_FALSE(IsWindowEnabled(dialog)) << "modal: the form waits";
+        RECT client;
+        GetClientRect(bastion, &client);
+        EXPECT_EQ(client.right, px(kBastionClientWidth));
+        EXPECT_EQ(client.bottom, px(kBastionClientHeight));
+        std::size_t index = 0;
+        for (HWND child = GetWindow(bastion, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT), ++index) {
+            ASSERT_LT(index, kBastionLayout.size());
+            const ControlLayout& c = kBastionLayout[index];
+            const std::string name = ToUtf8(c.name);
+            EXPECT_EQ(GetDlgCtrlID(child), ControlId(c.tabIndex)) << name;
+            const wchar_t* expectedClass = c.kind == ControlKind::Label           ? L"Static"
+                                           : c.kind == ControlKind::CommandButton ? L"Button"
+                                                                                  : L"Edit";
+            EXPECT_EQ(_wcsicmp(ClassOf(child).c_str(), expectedClass), 0) << name;
+            EXPECT_EQ((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0, c.kind != ControlKind::Label) << name;
+            if (c.kind == ControlKind::Label || c.kind == ControlKind::CommandButton) {
+                EXPECT_EQ(Text(child), std::wstring(c.designText.begin(), c.designText.end())) << name;
+            }
+            RECT r;
+            GetWindowRect(child, &r);
+            MapWindowPoints(nullptr, bastion, reinterpret_cast<POINT*>(&r), 2);
+            EXPECT_EQ(r.left, px(c.left)) << name;
+            EXPECT_EQ(r.top, px(c.top)) << name;
+            EXPECT_EQ(r.right - r.left, px(c.width)) << name;
+            EXPECT_EQ(r.bottom - r.top, px(c.height)) << name;
+        }
+        EXPECT_EQ(index, kBastionLayout.size());
+        HWND password = Item(bastion, bastion_tab::txtJumpPassword);
+        EXPECT_NE(GetWindowLongPtrW(password, GWL_STYLE) & ES_PASSWORD, 0);
+        EXPECT_EQ(SendMessageW(password, EM_GETPASSWORDCHAR, 0, 0), L'*');
+        EXPECT_TRUE(WaitFor([&] { return FocusOf(bastion) == Item(bastion, bastion_tab::txtJump); }));
+        // Tab walks the fields, Fetch key, the result box, OK and Cancel, and wraps.
+        const int order[] = {bastion_tab::txtJump,        bastion_tab::txtJumpPassword, bastion_tab::txtJumpKeyfile,
+                             bastion_tab::txtJumpHostKeys, bastion_tab::btJumpFetchKey, bastion_tab::txtJumpResult,
+                             bastion_tab::btJumpOK,       bastion_tab::btJumpCancel,    bastion_tab::txtJump};
+        for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+            EXPECT_EQ(GetNextDlgTabItem(bastion, Item(bastion, order[i]), FALSE), Item(bastion, order[i + 1])) << i;
+        }
+
+        Type(bastion, bastion_tab::txtJump, L" ops@jump.example:2222 ");
+        Type(bastion, bastion_tab::txtJumpPassword, L"pass phrase");
+        Type(bastion, bastion_tab::txtJumpKeyfile, L"C:\\keys\\jump");
+        Type(bastion, bastion_tab::txtJumpHostKeys, kPinW.data());
+        if (const char* shot = std::getenv("TAVRIN_DIALOG_SCREENSHOT"); shot != nullptr && *shot != '\0') {
+            RedrawWindow(bastion, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            std::this_thread::sleep_for(500ms);
+            EXPECT_TRUE(SaveScreenshot(bastion, BastionShotPath(shot)));
+        }
+        Click(Item(bastion, bastion_tab::btJumpOK));
+        ASSERT_TRUE(WaitFor([&] { return BastionWindow(dialog) == nullptr; })) << "OK did not close it";
+        EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(dialog) != FALSE; }));
+        EXPECT_EQ(Text(dialog, tab::btBastion), L"&Bastion: jump.example");
+        Click(Item(dialog, tab::btOK));
+    });
+    EXPECT_EQ(object.parameter, kUserLayout + kStoredBastion);
+    EXPECT_EQ(object.parameterPuts, 1);
+}
+
+TEST(DialogWindow, TheBastionWindowsCancelEscAndCloseBoxKeepTheValuesAsOpened) {
+    enum class Leave { Cancel, Esc, CloseBox };
+    for (const Leave leave : {Leave::Cancel, Leave::Esc, Leave::CloseBox}) {
+        SCOPED_TRACE(static_cast<int>(leave));
+        WindowObject object(kUserLayout + kStoredBastion);
+        ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+            EXPECT_EQ(Text(dialog, tab::btBastion), L"&Bastion: jump.example");
+            for (int round = 0; round < 2; ++round) {  // the second finds the values as opened
+                HWND bastion = OpenBastion(dialog);
+                ASSERT_NE(bastion, nullptr) << "no Bastion window";
+                EXPECT_EQ(Text(bastion, bastion_tab::txtJump), L"ops@jump.example:2222");
+                EXPECT_EQ(Text(bastion, bastion_tab::txtJumpPassword), L"pass phrase");
+                EXPECT_EQ(Text(bastion, bastion_tab::txtJumpKeyfile), L"C:\\keys\\jump");
+                EXPECT_EQ(Text(bastion, bastion_tab::txtJumpHostKeys), kPinW);
+                Type(bastion, bastion_tab::txtJump, L"other@elsewhere");
+                Type(bastion, bastion_tab::txtJumpPassword, L"other");
+                switch (leave) {
+                case Leave::Cancel: Click(Item(bastion, bastion_tab::btJumpCancel)); break;
+                case Leave::Esc: {
+                    HWND field = Item(bastion, bastion_tab::txtJumpKeyfile);
+                    PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 1);
+                    PostMessageW(field, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+                    break;
+                }
+                case Leave::CloseBox: PostMessageW(bastion, WM_SYSCOMMAND, SC_CLOSE, 0); break;
+                }
+                ASSERT_TRUE(WaitFor([&] { return BastionWindow(dialog) == nullptr; })) << "still open";
+                EXPECT_TRUE(IsWindowVisible(dialog));
+                EXPECT_EQ(Text(dialog, tab::btBastion), L"&Bastion: jump.example");
+            }
+            Click(Item(dialog, tab::btOK));
+        });
+        EXPECT_EQ(object.parameter, kUserLayout + kStoredBastion);
+    }
+}
+
+TEST(DialogWindow, TheBastionWindowRefusesAMalformedValueAndStaysOpenOnThatField) {
+    WindowObject object(u"#USR=u#PORT=22#");
+    ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+        HWND bastion = OpenBastion(dialog);
+        ASSERT_NE(bastion, nullptr) << "no Bastion window";
+        const struct {
+            const wchar_t* jump;
+            const wchar_t* hostKeys;
+            const wchar_t* says;
+            int field;
+        } refused[] = {
+            {L"jump.example", L"", L"The bastion (JMP) \"jump.example\"", bastion_tab::txtJump},
+            {L"ops@jump.example", L"SHA256:cut", L"Bastion host key (JFP): ", bastion_tab::txtJumpHostKeys},
+        };
+        for (const auto& r : refused) {
+            Type(bastion, bastion_tab::txtJump, r.jump);
+            Type(bastion, bastion_tab::txtJumpHostKeys, r.hostKeys);
+            Click(Item(bastion, bastion_tab::btJumpOK));
+            const std::wstring said = AnswerMessageBox(bastion, IDOK);
+            EXPECT_NE(said.find(r.says), std::wstring::npos) << ToUtf8(testing::Utf16(said));
+            EXPECT_TRUE(IsWindowVisible(bastion));
+            EXPECT_TRUE(WaitFor([&] { return FocusOf(bastion) == Item(bastion, r.field); })) << "the field is focused";
+        }
+        EXPECT_EQ(Text(dialog, tab::btBastion), L"&Bastion...") << "nothing stored";
+        Type(bastion, bastion_tab::txtJumpHostKeys, L"");
+        Click(Item(bastion, bastion_tab::btJumpOK));
+        ASSERT_TRUE(WaitFor([&] { return BastionWindow(dialog) == nullptr; }));
+        Click(Item(dialog, tab::btOK));
+    });
+    EXPECT_EQ(object.parameter, kUserLayout + u"JMP=ops@jump.example#");
+}
+
+TEST(DialogWindow, OkOnAMalformedBastionOfTheOpenedStringOpensTheBastionWindowOnThatField) {
+    const struct {
+        std::u16string opened;
+        const wchar_t* says;
+        int field;
+    } cases[] = {
+        {u"#USR=u#PORT=22#JMP=jump.example#", L"The bastion (JMP)", bastion_tab::txtJump},
+        {u"#USR=u#PORT=22#JMP=ops@jump.example#JFP=SHA256:cut#", L"Bastion host key (JFP): ",
+         bastion_tab::txtJumpHostKeys},
+    };
+    for (const auto& c : cases) {
+        WindowObject object(c.opened);
+        ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+            Click(Item(dialog, tab::btOK));
+            const std::wstring said = AnswerMessageBox(dialog, IDOK);
+            EXPECT_NE(said.find(c.says), std::wstring::npos) << ToUtf8(testing::Utf16(said));
+            HWND bastion = nullptr;
+            ASSERT_TRUE(WaitFor([&] { return (bastion = BastionWindow(dialog)) != nullptr; })) << "no Bastion window";
+            EXPECT_TRUE(WaitFor([&] { return FocusOf(bastion) == Item(bastion, c.field); })) << "the field is focused";
+            Type(bastion, bastion_tab::txtJump, L"ops@jump.example");
+            Type(bastion, bastion_tab::txtJumpHostKeys, L"");
+            Click(Item(bastion, bastion_tab::btJumpOK));
+            ASSERT_TRUE(WaitFor([&] { return BastionWindow(dialog) == nullptr; }));
+            Click(Item(dialog, tab::btOK));
+        });
+        EXPECT_EQ(object.parameter, kUserLayout + u"JMP=ops@jump.example#");
+        EXPECT_EQ(object.parameterPuts, 1);
+    }
 }
 
 // --- Test and Fetch key against the test sshd ------------------------------------------------
@@ -453,6 +641,72 @@ TEST(DialogWindow, AMalformedHostKeyIsRefusedAndTheDialogStaysOpenOnThatField) {
         Click(Item(dialog, tab::btOK));
     });
     EXPECT_EQ(object.parameter, u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=0#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#");
+}
+
+TEST(DialogWindow, TheBastionsFetchKeyThenYesPinsTheKeyInTheBastionWindow) {
+    const auto component = ComponentWithoutKnownHosts();
+    WindowObject object(u"#USR=u#PORT=22#", u"server.example", u"", component.get());
+    const std::wstring fingerprint = testing::Wide(FixtureU("HOSTKEY_ED25519_SHA256"));
+    const std::wstring jump =
+        L"u@" + testing::Wide(FixtureU("SSHD_HOST")) + L":" + testing::Wide(FixtureU("SSHD_PORT"));
+    ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+        HWND bastion = OpenBastion(dialog);
+        ASSERT_NE(bastion, nullptr) << "no Bastion window";
+        Type(bastion, bastion_tab::txtJump, jump.c_str());
+        for (int round = 0; round < 2; ++round) {  // the second Yes adds nothing
+            Click(Item(bastion, bastion_tab::btJumpFetchKey));
+            const std::wstring question = AnswerMessageBox(bastion, IDYES, 15s);
+            EXPECT_NE(question.find(L"ssh-ed25519 " + fingerprint), std::wstring::npos)
+                << ToUtf8(testing::Utf16(question));
+            EXPECT_NE(question.find(L"(JFP)"), std::wstring::npos);
+            EXPECT_TRUE(WaitFor([&] { return Text(bastion, bastion_tab::txtJumpHostKeys) == fingerprint; }));
+        }
+        EXPECT_NE(Text(bastion, bastion_tab::txtJumpResult).find(fingerprint), std::wstring::npos);
+        EXPECT_EQ(Text(dialog, tab::txtHostKeys), L"") << "the form's own pins are not touched";
+        Click(Item(bastion, bastion_tab::btJumpOK));
+        ASSERT_TRUE(WaitFor([&] { return BastionWindow(dialog) == nullptr; }));
+        Click(Item(dialog, tab::btOK));
+    });
+    EXPECT_EQ(object.parameter, kUserLayout + u"JMP=" + testing::Utf16(jump) + u"#JFP=" + testing::Utf16(fingerprint) +
+                                    u"#");
+}
+
+// A bastion that takes the connection and never says a word: the fetch waits for its time-out
+// (60 s) unless cancelled.
+TEST(DialogWindow, TheBastionsFetchKeyEndsAtOnceWithCancelOrWhenTheDialogCloses) {
+    using tavrin::testing::FaultServer;
+    const auto component = ComponentWithoutKnownHosts();
+    for (const bool closeDialog : {false, true}) {
+        SCOPED_TRACE(closeDialog);
+        FaultServer silent(FaultServer::Mode::kSilent);
+        WindowObject object(kUserLayout + kStoredBastion, u"server.example", u"60", component.get());
+        std::chrono::steady_clock::time_point asked;
+        std::chrono::steady_clock::duration took{};
+        ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+            HWND bastion = OpenBastion(dialog);
+            ASSERT_NE(bastion, nullptr) << "no Bastion window";
+            Type(bastion, bastion_tab::txtJump, (L"u@127.0.0.1:" + std::to_wstring(silent.Port())).c_str());
+            Click(Item(bastion, bastion_tab::btJumpFetchKey));
+            ASSERT_TRUE(WaitFor([&] { return silent.Accepted() > 0; })) << "no connection";
+            std::this_thread::sleep_for(1s);
+            EXPECT_FALSE(IsWindowEnabled(Item(bastion, bastion_tab::btJumpFetchKey))) << "one fetch at a time";
+            EXPECT_EQ(OwnedMessageBox(bastion), nullptr);
+            asked = std::chrono::steady_clock::now();
+            if (closeDialog) {
+                PostMessageW(dialog, WM_CLOSE, 0, 0);
+                return;
+            }
+            Click(Item(bastion, bastion_tab::btJumpCancel));
+            EXPECT_TRUE(WaitFor([&] { return BastionWindow(dialog) == nullptr; }, 5s));
+            took = std::chrono::steady_clock::now() - asked;
+            EXPECT_TRUE(IsWindowEnabled(dialog));
+            Click(Item(dialog, tab::btOK));
+        });
+        if (closeDialog) took = std::chrono::steady_clock::now() - asked;
+        EXPECT_LT(took, 1500ms) << std::chrono::duration<double>(took).count() << " s";
+        EXPECT_EQ(object.parameter, kUserLayout + kStoredBastion) << "what was typed is dropped";
+        EXPECT_EQ(object.parameterPuts, closeDialog ? 0 : 1);
+    }
 }
 
 }  // namespace

@@ -1,16 +1,21 @@
-// The form frmmain as a model: design, loading, the lists' behaviour, the icon's pixels.
+// The form frmmain as a model: design, loading, the lists' behaviour, the bastion's fields,
+// the icon's pixels.
 
 #include "common/automation_error.h"
+#include "common/text.h"
 #include "common/version.h"
 #include "dialog/form_icon_image.h"
 #include "dialog/form_layout.h"
 #include "dialog/frmmain.h"
 #include "dialog/presenter.h"
 #include "form_test_support.h"
+#include "plugin/show_gui.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
+#include <variant>
 
 namespace tavrin::dialog {
 namespace {
@@ -44,6 +49,17 @@ TEST(Layout, ControlsHaveUniqueNamesAndIdsAndLieInsideTheClientArea) {
         EXPECT_LE(c.top + c.height, kFormClientHeight) << std::string(c.name.begin(), c.name.end());
     }
     EXPECT_EQ(FindControlLayout(u"txtResource"), nullptr);
+    // The Bastion window's controls: names of their own (not the form's), ids clear of Enter's
+    // and Esc's, inside its client area.
+    std::set<int> bastionIds;
+    for (const ControlLayout& c : kBastionLayout) {
+        EXPECT_TRUE(names.insert(c.name).second) << std::string(c.name.begin(), c.name.end());
+        EXPECT_TRUE(bastionIds.insert(ControlId(c.tabIndex)).second);
+        EXPECT_GT(ControlId(c.tabIndex), 2);
+        EXPECT_EQ(FindControlLayout(c.name), nullptr);
+        EXPECT_LE(c.left + c.width, kBastionClientWidth) << std::string(c.name.begin(), c.name.end());
+        EXPECT_LE(c.top + c.height, kBastionClientHeight) << std::string(c.name.begin(), c.name.end());
+    }
 }
 
 // The first 25 controls are the form as it always was; what came later lies below them and
@@ -242,6 +258,202 @@ TEST(PlatformPresenter, FailsWithoutAWindowSystem) {
     EXPECT_THROW(form.ShowModal(), AutomationError);
 }
 #endif
+
+// --- The bastion's fields: the Bastion window's values in the model ---------------------------
+
+using testing::ScriptedPresenter;
+using testing::TextObject;
+using Step = ScriptedPresenter::Step;
+
+constexpr std::u16string_view kPin = u"SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+constexpr std::u16string_view kOtherPin = u"SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s";
+// The fixed layout OK writes for "#USR=u#PORT=22#"-like strings, then a bastion ("pass phrase").
+const std::u16string kLayout = u"#ENC=T#USR=u#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#";
+const std::u16string kBastion =
+    u"JMP=ops@jump.example:2222#JPW=cGFzcyBwaHJhc2U=#JKF=C:\\keys\\jump#JFP=" + std::u16string(kPin) + u"#";
+
+bool Contains(std::u16string_view text, std::u16string_view part) { return text.find(part) != std::u16string::npos; }
+
+TEST(Bastion, OpeningLoadsTheValuesAndOkWritesThemAsTheBastionWindowLeftThem) {
+    const struct {
+        const char* name;
+        std::u16string opened;
+        std::function<std::vector<Step>(ScriptedPresenter&)> steps;  // before the form's OK
+        std::u16string caption;                                       // of btBastion before OK
+        std::u16string stored;
+        std::vector<FieldProblem::Where> refused;
+    } cases[] = {
+        {"untouched: kept as opened", kLayout + kBastion, [](ScriptedPresenter&) { return std::vector<Step>{}; },
+         u"&Bastion: jump.example", kLayout + kBastion, {}},
+        {"replaced, JMP and JFP trimmed",
+         kLayout + kBastion,
+         [](ScriptedPresenter& p) {
+             return std::vector<Step>{p.PressBastionOk(u" admin@[::1]:22 ", u"new secret", u"/k",
+                                                       u" " + std::u16string(kOtherPin) + u"," + std::u16string(kPin))};
+         },
+         u"&Bastion: ::1",
+         kLayout + u"JMP=admin@[::1]:22#JPW=bmV3IHNlY3JldA==#JKF=/k#JFP=" + std::u16string(kOtherPin) + u"," +
+             std::u16string(kPin) + u"#",
+         {}},
+        {"cleared: none written", kLayout + kBastion,
+         [](ScriptedPresenter& p) { return std::vector<Step>{p.PressBastionOk(u"", u"", u"", u"")}; },
+         u"&Bastion...", kLayout, {}},
+        {"added to a check without one", kLayout,
+         [](ScriptedPresenter& p) {
+             return std::vector<Step>{p.PressBastionOk(u"ops@a&b.example", u"pass phrase", u"", u"")};
+         },
+         u"&Bastion: a&&b.example", kLayout + u"JMP=ops@a&b.example#JPW=cGFzcyBwaHJhc2U=#", {}},
+        {"a malformed JMP, then a malformed JFP: refused, the old values stay", kLayout + kBastion,
+         [](ScriptedPresenter& p) {
+             return std::vector<Step>{p.PressBastionOk(u"jump.example", u"new secret", u"", u""),
+                                      p.PressBastionOk(u"ops@jump.example", u"new secret", u"", u"SHA256:cut")};
+         },
+         u"&Bastion: jump.example", kLayout + kBastion,
+         {FieldProblem::Where::Jump, FieldProblem::Where::JumpHostKeys}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextObject o(c.opened);
+        std::u16string caption;
+        std::u16string tested;
+        std::vector<Step> steps = c.steps(o.presenter);
+        steps.push_back([&](frmmain& f) {
+            caption = f.btBastion().Text();
+            auto request = f.TestRequestNow();
+            ASSERT_TRUE(std::holds_alternative<TestRequest>(request));
+            tested = std::get<TestRequest>(request).parameter;
+        });
+        steps.push_back(o.presenter.PressOk());
+        o.presenter.Script(std::move(steps));
+        plugin::sa_showGUI(o);
+        ASSERT_EQ(o.presenter.showings, 1);
+        EXPECT_EQ(o.presenter.shown[0].controls.at(u"btBastion").text,
+                  Contains(c.opened, u"JMP=") ? u"&Bastion: jump.example" : u"&Bastion...");
+        EXPECT_EQ(caption, c.caption);
+        EXPECT_EQ(o.parameter, c.stored);
+        EXPECT_EQ(tested, c.stored) << "Test runs what OK stores";
+        EXPECT_EQ(o.presenter.okOutcomes, std::vector<frmmain::OkOutcome>{frmmain::OkOutcome::Stored});
+        std::vector<FieldProblem::Where> refused;
+        for (const FieldProblem& problem : o.presenter.problems) {
+            refused.push_back(problem.where);
+            EXPECT_EQ(frmmain::FocusFor(problem), tab::btBastion);
+            EXPECT_EQ(frmmain::BastionFocusFor(problem), problem.where == FieldProblem::Where::Jump
+                                                             ? bastion_tab::txtJump
+                                                             : bastion_tab::txtJumpHostKeys);
+        }
+        EXPECT_EQ(refused, c.refused);
+        for (const char16_t* clear : {u"pass phrase", u"new secret"}) {
+            EXPECT_FALSE(Contains(o.parameter, clear)) << "the bastion's password only in Base64";
+            EXPECT_FALSE(Contains(tested, clear));
+        }
+        EXPECT_FALSE(o.Form().IsLoaded());
+    }
+}
+
+TEST(Bastion, OkRefusesAMalformedBastionOfTheOpenedStringUntilTheBastionWindowPutsItRight) {
+    const struct {
+        std::u16string opened;
+        frmmain::OkOutcome outcome;
+        FieldProblem::Where where;
+        int bastionFocus;
+        std::u16string_view message;
+    } cases[] = {
+        {u"#USR=u#PORT=22#JMP=jump.example#", frmmain::OkOutcome::JumpInvalid, FieldProblem::Where::Jump,
+         bastion_tab::txtJump, u"The bastion (JMP) \"jump.example\""},
+        {u"#USR=u#PORT=22#JMP=ops@jump.example#JFP=SHA256:cut#", frmmain::OkOutcome::JumpHostKeysInvalid,
+         FieldProblem::Where::JumpHostKeys, bastion_tab::txtJumpHostKeys, u"Bastion host key (JFP): "},
+    };
+    for (const auto& c : cases) {
+        TextObject o(c.opened);
+        std::u16string message;
+        o.presenter.Script({o.presenter.PressTest(), o.presenter.PressOk(),
+                            [&](frmmain& f) { message = f.OkMessage(); },
+                            o.presenter.PressBastionOk(u"ops@jump.example", u"", u"", u""), o.presenter.PressOk()});
+        plugin::sa_showGUI(o);
+        EXPECT_EQ(o.presenter.okOutcomes, (std::vector<frmmain::OkOutcome>{c.outcome, frmmain::OkOutcome::Stored}));
+        EXPECT_EQ(frmmain::FocusFor(c.outcome), tab::btBastion);
+        EXPECT_EQ(frmmain::BastionFocusFor(c.outcome), c.bastionFocus);
+        EXPECT_EQ(message.rfind(c.message, 0), 0u) << ToUtf8(message);
+        ASSERT_EQ(o.presenter.problems.size(), 1u) << "Test refuses it too";
+        EXPECT_EQ(o.presenter.problems[0].where, c.where);
+        EXPECT_EQ(o.presenter.problems[0].message, message);
+        EXPECT_EQ(o.parameter, kLayout + u"JMP=ops@jump.example#");
+        EXPECT_EQ(o.parameterPuts, 1);
+    }
+}
+
+TEST(Bastion, TheValuesGoWithAnUnloadAndAnUnloadedFormOnlyKeepsTheOpenedString) {
+    NoSshFactory factory;
+    frmmain form(factory);
+    form.Load();
+    form.SetOpenedParameter(kLayout + kBastion);
+    EXPECT_EQ(form.txtJump().Text(), u"ops@jump.example:2222");
+    EXPECT_EQ(form.txtJumpPassword().Text(), u"pass phrase");
+    EXPECT_EQ(form.txtJumpKeyfile().Text(), u"C:\\keys\\jump");
+    EXPECT_EQ(form.txtJumpHostKeys().Text(), kPin);
+    EXPECT_EQ(form.btBastion().Text(), u"&Bastion: jump.example");
+    form.Unload();
+    form.SetOpenedParameter(kLayout + kBastion);
+    EXPECT_FALSE(form.IsLoaded());
+    for (const int index : {bastion_tab::txtJump, bastion_tab::txtJumpPassword, bastion_tab::txtJumpKeyfile,
+                            bastion_tab::txtJumpHostKeys}) {
+        EXPECT_EQ(form.BastionControlAt(index).Text(), u"") << index;
+    }
+    EXPECT_EQ(form.btBastion().Text(), u"&Bastion...");
+    EXPECT_EQ(form.BastionControlAt(bastion_tab::lblJump).Text(), u"Bastion (user@host[:port]):");
+    EXPECT_THROW(form.BastionControlAt(static_cast<int>(kBastionControlCount)), AutomationError);
+    EXPECT_THROW(form.BastionControlAt(-1), AutomationError);
+}
+
+TEST(Bastion, CaptionShowsTheBastionsHost) {
+    const struct {
+        std::u16string_view jump;
+        std::u16string_view caption;
+    } cases[] = {
+        {u"", u"&Bastion..."},
+        {u"   ", u"&Bastion..."},
+        {u" ops@jump.example:2222 ", u"&Bastion: jump.example"},
+        {u"a@b@[fe80::1]:22", u"&Bastion: fe80::1"},
+        {u"jump.example", u"&Bastion: jump.example"},  // malformed: the value itself
+        {u"x&y", u"&Bastion: x&&y"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(frmmain::BastionCaption(c.jump), c.caption) << ToUtf8(c.jump);
+}
+
+TEST(Bastion, FetchKeyTakesHostAndPortFromTheTypedJmpAndTheFormsTimeout) {
+    const struct {
+        std::u16string_view jump;
+        std::u16string_view timeout;
+        std::u16string host;  // empty: refused
+        int port;
+        int seconds;
+    } cases[] = {
+        {u"ops@jump.example", u"", u"jump.example", 22, 10},
+        {u" ops@jump.example:2200 ", u"7", u"jump.example", 2200, 7},
+        {u"ops@[::1]:2201", u"0", u"::1", 2201, 10},
+        {u"", u"7", u"", 0, 0},
+        {u"jump.example", u"7", u"", 0, 0},
+        {u"ops@jump.example:0", u"7", u"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        NoSshFactory factory;
+        frmmain form(factory);
+        form.txtTimeout().SetText(std::u16string(c.timeout));
+        form.txtHostname().SetText(u"server.example");
+        const auto prepared = form.BastionFetchRequestNow(c.jump);
+        if (c.host.empty()) {
+            ASSERT_TRUE(std::holds_alternative<FieldProblem>(prepared)) << ToUtf8(c.jump);
+            EXPECT_EQ(std::get<FieldProblem>(prepared).where, FieldProblem::Where::Jump);
+            EXPECT_FALSE(std::get<FieldProblem>(prepared).message.empty());
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<frmmain::FetchRequest>(prepared)) << ToUtf8(c.jump);
+        const auto& request = std::get<frmmain::FetchRequest>(prepared);
+        EXPECT_EQ(request.host, c.host);
+        EXPECT_EQ(request.port, c.port);
+        EXPECT_EQ(request.timeout, std::chrono::seconds(c.seconds));
+    }
+}
 
 TEST(Icon, IsALightScreenAboveAGreyBaseInSixteenColours) {
     const struct {

@@ -98,6 +98,19 @@ public:
     static Step Close() {
         return [](frmmain& f) { f.CloseBox(); };
     }
+    // The Bastion window's OK with these values typed (JMP, JPW in clear, JKF, JFP); what it
+    // refused is kept in `problems`. Its Cancel is no step: it calls nothing on the form.
+    Step PressBastionOk(std::u16string jump, std::u16string password, std::u16string keyFile,
+                        std::u16string hostKeys) {
+        return [=, this](frmmain& f) {
+            DialogFields typed;
+            typed.jump = jump;
+            typed.jumpPassword = password;
+            typed.jumpKeyFile = keyFile;
+            typed.jumpHostKeys = hostKeys;
+            if (std::optional<FieldProblem> problem = f.BastionOk(typed)) problems.push_back(std::move(*problem));
+        };
+    }
     // Test and Fetch key as the window runs them, here on the calling thread and never
     // cancelled; what they gave is kept in `tests` and `fetches`.
     Step PressTest() {
@@ -130,7 +143,7 @@ public:
     }
     std::vector<TestReport> tests;
     std::vector<ssh::HostKeyProbe> fetches;
-    std::vector<FieldProblem> problems;  // of Test and Fetch key
+    std::vector<FieldProblem> problems;  // of Test, Fetch key and the Bastion window's OK
 
 private:
     std::vector<Step> steps_;

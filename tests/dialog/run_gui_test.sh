@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows GUI test program under Wine on a private X display, in a Wine prefix of its
-# own, and turns the screenshot that the program leaves (a BMP) into a PNG.
+# own, and turns the screenshot that the program leaves (a BMP) into a PNG; a shot of the Bastion
+# window next to it (X-bastion.bmp) becomes X-bastion.png.
 #   run_gui_test.sh SCREENSHOT.png LOADER PREFIX ARCH [--dpi N] [--register DLL] PROGRAM [ARGS...]
 # --dpi sets the prefix's screen resolution (dots per inch) when the prefix is first set up.
 # With --register the in-process component DLL is registered (regsvr32) for the run and
@@ -28,8 +29,9 @@ if [ -z "${TAVRIN_GUI_DISPLAY_READY:-}" ]; then
 fi
 
 bmp="${png%.png}.bmp"
+bastion_bmp="${png%.png}-bastion.bmp" bastion_png="${png%.png}-bastion.png"
 mkdir -p "$(dirname "$png")"
-rm -f "$bmp" "$png"
+rm -f "$bmp" "$png" "$bastion_bmp" "$bastion_png"
 export TAVRIN_DIALOG_SCREENSHOT="Z:${bmp}"
 run() { bash "$here/../../scripts/wine-run.sh" "$loader" "$prefix" "$arch" "$@"; }
 # There is no window manager on the display: Wine draws the windows' frames and captions
@@ -63,5 +65,10 @@ if [ -f "$bmp" ]; then
   convert "$bmp" "$png"
   rm -f "$bmp"
   echo "screenshot: $png"
+fi
+if [ -f "$bastion_bmp" ]; then
+  convert "$bastion_bmp" "$bastion_png"
+  rm -f "$bastion_bmp"
+  echo "screenshot: $bastion_png"
 fi
 exit "$rc"

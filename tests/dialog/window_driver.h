@@ -68,25 +68,48 @@ inline std::wstring ClassOf(HWND window) {
     return name;
 }
 
-struct OwnedBoxSearch {
+struct OwnedWindowSearch {
     HWND owner;
+    const wchar_t* cls;
     HWND found;
 };
 
-inline BOOL CALLBACK FindOwnedBox(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<OwnedBoxSearch*>(param);
-    if (GetWindow(window, GW_OWNER) == search->owner && ClassOf(window) == L"#32770" && IsWindowVisible(window)) {
+inline BOOL CALLBACK FindOwnedWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<OwnedWindowSearch*>(param);
+    if (GetWindow(window, GW_OWNER) == search->owner && ClassOf(window) == search->cls && IsWindowVisible(window)) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-// A message box that the dialog owns, or null.
-inline HWND OwnedMessageBox(HWND dialog) {
-    OwnedBoxSearch search{dialog, nullptr};
-    EnumThreadWindows(GetWindowThreadProcessId(dialog, nullptr), &FindOwnedBox, reinterpret_cast<LPARAM>(&search));
+// A visible window of the class `cls` that `owner` owns, or null.
+inline HWND OwnedWindow(HWND owner, const wchar_t* cls) {
+    OwnedWindowSearch search{owner, cls, nullptr};
+    EnumThreadWindows(GetWindowThreadProcessId(owner, nullptr), &FindOwnedWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// A message box that the dialog (or the Bastion window) owns, or null.
+inline HWND OwnedMessageBox(HWND dialog) { return OwnedWindow(dialog, L"#32770"); }
+
+// The Bastion window over the dialog, or null.
+inline HWND BastionWindow(HWND dialog) { return OwnedWindow(dialog, win32::kBastionWindowClass); }
+
+// Clicks the dialog's "&Bastion..." button and waits for the Bastion window; null when it did
+// not come.
+inline HWND OpenBastion(HWND dialog) {
+    Click(GetDlgItem(dialog, ControlId(tab::btBastion)));
+    HWND bastion = nullptr;
+    WaitFor([&] { return (bastion = BastionWindow(dialog)) != nullptr; });
+    return bastion;
+}
+
+// The window that has the keyboard focus in the thread of `window`.
+inline HWND FocusOf(HWND window) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui) ? gui.hwndFocus : nullptr;
 }
 
 inline std::wstring MessageBoxText(HWND box) {
@@ -95,6 +118,17 @@ inline std::wstring MessageBoxText(HWND box) {
         if (_wcsicmp(ClassOf(child).c_str(), L"Static") == 0) all += Text(child);
     }
     return all;
+}
+
+// Dismisses the message box that `owner` shows with `button`, and returns its text; empty when
+// none came within the time.
+inline std::wstring AnswerMessageBox(HWND owner, int button, std::chrono::milliseconds limit = 10s) {
+    HWND box = nullptr;
+    if (!WaitFor([&] { return (box = OwnedMessageBox(owner)) != nullptr; }, limit)) return {};
+    std::wstring text = MessageBoxText(box);
+    PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
+    WaitFor([&] { return OwnedMessageBox(owner) == nullptr; });
+    return text;
 }
 
 // The window in the screen's pixels, as a 24-bit BMP file.
