@@ -35,6 +35,24 @@ struct ScratchFile {
     }
 };
 
+// A bastion is taken only as user@host[:port] with a port in range, and what it is made of
+// comes from the text: written back, it reads the same.
+void CheckJump(std::u16string_view text) {
+    const tavrin::parameters::JumpParse parsed = tavrin::parameters::ParseJump(text);
+    if (!parsed.ok() && parsed.jump) std::abort();
+    if (!parsed.jump) {
+        if (parsed.ok() && !tavrin::TrimBlanks(text).empty()) std::abort();
+        return;
+    }
+    const tavrin::parameters::JumpHost& j = *parsed.jump;
+    if (j.user.empty() || j.host.empty() || j.port < 1 || j.port > 65535) std::abort();
+    const bool v6 = j.host.find(u':') != std::u16string::npos;
+    const std::u16string port = tavrin::FromUtf8(std::to_string(j.port));
+    const std::u16string again = j.user + u"@" + (v6 ? u"[" + j.host + u"]" : j.host) + u":" + port;
+    const tavrin::parameters::JumpParse reread = tavrin::parameters::ParseJump(again);
+    if (!reread.jump || !(*reread.jump == j)) std::abort();
+}
+
 void CheckReuse(std::u16string_view text) {
     const std::optional<int> seconds = ReuseSeconds(text);
     const std::u16string trimmed = tavrin::TrimBlanks(text);
@@ -92,5 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // REUSE as the check reads it from that string, and the line itself as a REUSE value.
     CheckReuse(tavrin::parameters::StoredValue(line, tavrin::parameters::Field::Reuse));
     CheckReuse(line);
+    // The same for JMP.
+    CheckJump(tavrin::parameters::StoredValue(line, tavrin::parameters::Field::Jump));
+    CheckJump(line);
     return 0;
 }

@@ -427,6 +427,20 @@ void Bastion::Keep(const std::string& key, const std::shared_ptr<Bastion>& basti
     list.push_back({key, bastion, bastion->state_.get()});
 }
 
+void Bastion::Discard(const std::shared_ptr<Bastion>& bastion) {
+    std::vector<KeptBastion> gone;
+    std::lock_guard lock(KeptMutex());
+    auto& list = KeptList();
+    for (auto it = list.begin(); it != list.end();) {
+        if (it->bastion == bastion) {
+            gone.push_back(std::move(*it));
+            it = list.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 std::size_t Bastion::KeptCount() {
     std::lock_guard lock(KeptMutex());
     return KeptList().size();

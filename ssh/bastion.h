@@ -62,6 +62,9 @@ public:
     // and keeping one for `idle` after its last channel closed.
     static std::shared_ptr<Bastion> FindKept(const std::string& key);
     static void Keep(const std::string& key, const std::shared_ptr<Bastion>& bastion, std::chrono::seconds idle);
+    // A kept bastion that did not open a channel in time is kept no longer (it ends when its
+    // last holder lets it go).
+    static void Discard(const std::shared_ptr<Bastion>& bastion);
     // For tests: how many bastion connections are kept, and closing them all.
     static std::size_t KeptCount();
     static void CloseAllKept();

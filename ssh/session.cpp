@@ -472,7 +472,10 @@ void Session::ConnectThroughBastion() {
                                             std::max<Clock::duration>(deadline_ - now, {}) / kKeptLinkShareDivisor);
         tunnel = bastion->OpenTunnel(request_.host, request_.port, chance, cancel_);
         if (tunnel.end == TunnelResult::End::Cancelled) throw CancelledRun{};
-        if (tunnel.end != TunnelResult::End::Opened && tunnel.end != TunnelResult::End::Refused) bastion.reset();
+        if (tunnel.end != TunnelResult::End::Opened && tunnel.end != TunnelResult::End::Refused) {
+            Bastion::Discard(bastion);
+            bastion.reset();
+        }
     }
     if (!bastion) {
         ProbeSink hopSink(&cancel_);

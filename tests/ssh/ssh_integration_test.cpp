@@ -550,15 +550,26 @@ TEST_F(SshTest, KnownHostsBelowAFolderOutsideTheAnsiCodePageIsRead) {
 }
 
 TEST_F(SshTest, MalformedPinsFailBeforeConnecting) {
-    modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
-    s.hostKeyPins = u"SHA256:tooshort";
-    modTavrin::Settings() = s;
-    ssh::RemoteCommandRun run(Component());
-    try {
-        run.Get_mount_list(u"");
-        ADD_FAILURE() << "a malformed pin was taken";
-    } catch (const AutomationError& e) {
-        EXPECT_THAT(Narrow(e.description()), HasSubstr("SHA256:tooshort"));
+    for (const bool bastion : {false, true}) {
+        modTavrin::ConnectionSettings s = PasswordSettings(u"echo never");
+        if (bastion) {
+            s.jumpHost = FixtureU("SSHD_HOST");
+            s.jumpUser = FixtureU("SSHD_USER");
+            s.jumpHostKeyPins = u"SHA256:tooshort";
+        } else {
+            s.hostKeyPins = u"SHA256:tooshort";
+        }
+        modTavrin::Settings() = s;
+        ssh::RemoteCommandRun run(Component());
+        try {
+            run.Get_mount_list(u"");
+            ADD_FAILURE() << "a malformed pin was taken";
+        } catch (const AutomationError& e) {
+            EXPECT_THAT(Narrow(e.description()), HasSubstr("SHA256:tooshort"));
+            if (bastion) {
+                EXPECT_THAT(Narrow(e.description()), HasSubstr("(JFP)"));
+            }
+        }
     }
 }
 

@@ -113,6 +113,39 @@ TEST(ComposeTest, RefusesWhatWouldNotReadBack) {
     refused([](ComposeRequest& r) { r.reuse = u"-1"; });
     refused([](ComposeRequest& r) { r.reuse = u"1.5"; });
     refused([](ComposeRequest& r) { r.reuse = u"86401"; });
+    refused([](ComposeRequest& r) { r.jump = u"bastion.example"; });
+    refused([](ComposeRequest& r) { r.jump = u"op@bastion:99999"; });
+    refused([](ComposeRequest& r) { r.jump = u"op@b#x"; });
+    refused([](ComposeRequest& r) { r.jumpHostKeys = {std::u16string(kPinA)}; });  // no --jump
+    refused([](ComposeRequest& r) {
+        r.jump = u"op@bastion";
+        r.jumpHostKeys = {u"SHA256:short"};
+    });
+    refused([](ComposeRequest& r) { r.certificate = u"C:\\#id-cert.pub"; });
+}
+
+TEST(ComposeTest, TheBastionAndTheCertificateFollowTheFieldsOkWrites) {
+    ComposeRequest r;
+    r.user = u"U";
+    r.command = u"df -k";
+    r.value = u"V";
+    const std::u16string layout = u"#ENC=T#USR=U#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=V#RRE=NO#";
+    r.jump = u" op@[2001:db8::1]:2222 ";
+    r.jumpPassword = u"hop";
+    r.jumpKeyFile = u"/keys/hop";
+    r.jumpHostKeys = {std::u16string(kPinB)};
+    r.certificate = u"/keys/id-cert.pub";
+    r.reuse = u"60";
+    EXPECT_EQ(Compose(r).parameter,
+              std::optional<std::u16string>(layout + u"REUSE=60#JMP=op@[2001:db8::1]:2222#JPW=aG9w#JKF=/keys/hop#JFP=" +
+                                            std::u16string(kPinB) + u"#CERT=/keys/id-cert.pub#"));
+    const auto fields = tavrin::dialog::FieldsFromParameterString(*Compose(r).parameter);
+    EXPECT_EQ(fields.jump, u"op@[2001:db8::1]:2222");
+    EXPECT_EQ(fields.jumpPassword, u"hop");
+    // What the check makes of it.
+    const tavrin::parameters::JumpParse jump = tavrin::parameters::ParseJump(fields.jump);
+    ASSERT_TRUE(jump.jump);
+    EXPECT_EQ(*jump.jump, (tavrin::parameters::JumpHost{u"op", u"2001:db8::1", 2222}));
 }
 
 TEST(ComposeTest, HostKeysFollowTheDialogsFieldsAsHfp) {
@@ -262,6 +295,23 @@ TEST(DescribeTest, WarnsOfWhatTheCheckWillRefuse) {
     EXPECT_TRUE(HasLine(Describe(u"#USR=u#KEYF=/nonexistent/tavrin/key#", false), u"on this machine: "));
 }
 
+TEST(DescribeTest, ShowsTheBastionAndNothingOfItsPassword) {
+    const std::u16string bastion = u"#USR=u#PWD=cA==#CMD=bHM=#JMP=hop@bastion.example#JPW=c2VjcmV0#JFP=" +
+                                   std::u16string(kPinA) + u"#";
+    const auto lines = Describe(bastion, false, {});
+    EXPECT_TRUE(HasLine(lines, u"user hop, host bastion.example, port 22"));
+    EXPECT_TRUE(HasLine(lines, u"JPW   = (hidden)"));
+    EXPECT_FALSE(HasLine(lines, u"c2VjcmV0"));
+    EXPECT_FALSE(HasLine(lines, u"secret"));
+    EXPECT_TRUE(HasLine(lines, u"pinned host keys of the bastion"));
+    EXPECT_TRUE(HasLine(Describe(bastion, true, {}), u"secret"));
+    // Malformed ones are warned of; bastion fields without a bastion are unused.
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#JMP=nobody#", false, {}), u"warning: The bastion (JMP)"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#JMP=a@b#JFP=SHA256:x#", false, {}), u"warning: JFP:"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#JPW=c2VjcmV0#", false, {}), u"unused: no bastion (JMP)"));
+    EXPECT_TRUE(HasLine(Describe(u"#USR=u#PWD=cA==#JMP=a@b#", false, {}), u"uses the check's own password or key"));
+}
+
 TEST(PinTest, PortAndPinnedString) {
     using tavrin::tools::PinPort;
     using tavrin::tools::WithHostKeyPin;
@@ -275,6 +325,8 @@ TEST(PinTest, PortAndPinnedString) {
     const std::u16string pin(kPinB);
     EXPECT_EQ(WithHostKeyPin(u"#USR=u#HFP=" + std::u16string(kPinA) + u"#X=1#", pin), u"#USR=u#HFP=" + pin + u"#X=1#");
     EXPECT_EQ(WithHostKeyPin(u"#USR=u#X=1#", pin), u"#USR=u#X=1#HFP=" + pin + u"#");
+    EXPECT_EQ(tavrin::tools::WithBastionHostKeyPin(u"#USR=u#HFP=" + pin + u"#JFP=x#", std::u16string(kPinA)),
+              u"#USR=u#HFP=" + pin + u"#JFP=" + std::u16string(kPinA) + u"#");
 }
 
 }  // namespace
