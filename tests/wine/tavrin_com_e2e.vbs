@@ -77,15 +77,19 @@ End Function
 
 ' One check as the host makes it; returns the result text, checks the verdict.
 Function RunCheck(name, parameterString, expectedUp)
+    RunCheck = RunCheckOn(name, Fixture("SSHD_HOST"), parameterString, expectedUp)
+End Function
+
+Function RunCheckOn(name, host, parameterString, expectedUp)
     Dim check, up
     Set check = CreateObject("comTavrin.TavrinCom")
-    check.sa_hostname = Fixture("SSHD_HOST")
+    check.sa_hostname = host
     check.sa_timeout = 10
     check.sa_parameter = parameterString
     up = check.sa_docheck
     CheckSame name & ": verdict", expectedUp, up
     CheckSame name & ": result is text", vbString, VarType(check.sa_result)
-    RunCheck = check.sa_result
+    RunCheckOn = check.sa_result
 End Function
 
 Dim port, password, lf, text, check
@@ -171,6 +175,37 @@ For i = 1 To 3
         RunCheck("fresh " & i, Parameter(password, Fixture("SSHD_PQ_PORT"), "echo fresh", "CON", "fresh", "NO"), True)
 Next
 CheckSame "without REUSE: a login per check", reuseBefore + 5, AcceptedLogins(pqLog)
+
+' --- Through the bastion in front of the inner server: two servers behind it (the inner one as
+' localhost and as 127.0.0.1) kept with one bastion login; the bastion's key refused by JFP;
+' an inner server that takes only a user certificate (the key beside its -cert.pub).
+Dim innerPort, bastionLog, innerLog, bastionBefore, innerBefore, jump, wrongJump, certified
+innerPort = Fixture("SSHD_INNER_PORT")
+bastionLog = "Z:" & Replace(Fixture("SSHD_BASTION_LOG"), "/", "\")
+innerLog = "Z:" & Replace(Fixture("SSHD_INNER_LOG"), "/", "\")
+jump = "JMP=" & Fixture("SSHD_USER") & "@" & Fixture("SSHD_HOST") & ":" & Fixture("SSHD_BASTION_PORT") & "#"
+bastionBefore = AcceptedLogins(bastionLog)
+innerBefore = AcceptedLogins(innerLog)
+For i = 1 To 3
+    CheckSame "through the bastion, localhost, check " & i, "Output contains " & innerPort, _
+        RunCheckOn("bastion localhost " & i, "localhost", Parameter(password, innerPort, _
+            "echo $SSH_CONNECTION | cut -d' ' -f4", "CON", innerPort, "NO") & jump & "REUSE=60#", True)
+    CheckSame "through the bastion, 127.0.0.1, check " & i, "Output contains " & innerPort, _
+        RunCheckOn("bastion 127.0.0.1 " & i, "127.0.0.1", Parameter(password, innerPort, _
+            "echo $SSH_CONNECTION | cut -d' ' -f4", "CON", innerPort, "NO") & jump & "REUSE=60#", True)
+Next
+CheckSame "through the bastion: one bastion login for six checks", bastionBefore + 1, AcceptedLogins(bastionLog)
+CheckSame "through the bastion: one login per server behind it", innerBefore + 2, AcceptedLogins(innerLog)
+wrongJump = jump & "JFP=" & Fixture("INNER_HOSTKEY_SHA256") & "#"
+text = RunCheckOn("bastion key refused", "localhost", Parameter(password, innerPort, "echo x", "CON", "x", "NO") & wrongJump, False)
+CheckTrue "bastion key refused: names the bastion and its key", InStr(text, "The host key of the bastion") > 0 And _
+    InStr(text, "(JFP)") > 0, "got [" & Visible(text) & "]"
+certified = "#ENC=T#USR=" & Fixture("SSHD_USER") & "#PWD=#PROTO=2#PORT=" & innerPort & "#KEYF=" & Fixture("KEY_CERT") & _
+    "#KEYT=RSA#CMD=" & Base64("echo certified") & "#CCO=CON#CON=certified#RRE=NO#"
+CheckSame "user certificate beside the key", "Output contains certified", RunCheck("certificate", certified, True)
+text = RunCheck("expired certificate", certified & "CERT=" & Fixture("KEY_CERT_EXPIRED_CERTIFICATE") & "#", False)
+CheckTrue "expired certificate: refused before connecting", Left(text, 5) = "ERR: " And InStr(text, "has expired") > 0, _
+    "got [" & Visible(text) & "]"
 
 ' --- Failed connections report DOWN with the run's error text, without the "ERR: " frame.
 text = RunCheck("wrong password", Parameter("not-the-password", port, "echo x", "CON", "x", "NO"), False)
