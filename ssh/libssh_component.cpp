@@ -134,19 +134,11 @@ public:
             request.certificateNamed = certificateNamed_;
         }
         if (bastion_) {
-            auto hop = std::make_unique<SessionRequest>();
-            hop->host = bastion_->host;
-            hop->port = bastion_->port;
-            hop->user = bastion_->user;
-            hop->key = bastion_->key;
-            if (hop->key) hop->certificateFile = hop->key->path + u"-cert.pub";  // when it exists
-            if (!hop->key) hop->password = platform::SecretUtf8(bastion_->password.get());
+            request.bastion = MakeBastionRequest(bastion_->host, bastion_->port, bastion_->user,
+                                                 platform::SecretUtf8(bastion_->password.get()), bastion_->key,
+                                                 bastion_->pins, request.knownHostsFiles, request.timeout,
+                                                 request.reuse);
             bastion_->password.clear();
-            hop->timeout = request.timeout;
-            hop->hostKeyPins = bastion_->pins;
-            hop->reuse = request.reuse;
-            hop->knownHostsFiles = request.knownHostsFiles;
-            request.bastion = std::move(hop);
         }
         try {
             worker_ = std::thread([bridge = bridge_, request = std::move(request)]() mutable {

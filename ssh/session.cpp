@@ -482,7 +482,7 @@ void Session::ConnectThroughBastion() {
         Session login(hop, hopSink, deadline_, Hop::Bastion);
         std::unique_ptr<Link> link = login.LogIn();
         std::u16string why;
-        bastion = Bastion::Start(std::move(link), U(hop.host).insert(0, u"bastion ") + u" port " + Number(hop.port), why);
+        bastion = Bastion::Start(std::move(link), login.hopName_, why);
         if (!bastion) throw Failure{kErrorInternal, u"The connection through the bastion could not be set up: " + why};
         phase_ = u"while opening a connection through the " + bastion->Name();
         tunnel = bastion->OpenTunnel(request_.host, request_.port, deadline_, cancel_);
@@ -512,7 +512,11 @@ void Session::ConnectThroughBastion() {
 }
 
 HostKeyProbe Session::Probe() {
-    LookUpAndConnect();
+    if (request_.bastion) {
+        ConnectThroughBastion();
+    } else {
+        LookUpAndConnect();
+    }
     OpenSession();
     Handshake();
     HostKeyProbe probe;
@@ -1116,6 +1120,29 @@ void Session::Teardown(bool stopCommand) noexcept {
 
 }  // namespace
 
+std::unique_ptr<SessionRequest> MakeBastionRequest(std::string host, int port, std::string user,
+                                                   platform::SecretBytes password,
+                                                   std::shared_ptr<const LoadedKey> key,
+                                                   std::vector<std::u16string> hostKeyPins,
+                                                   std::vector<std::u16string> knownHostsFiles,
+                                                   std::chrono::seconds timeout, std::chrono::seconds reuse) {
+    auto hop = std::make_unique<SessionRequest>();
+    hop->host = std::move(host);
+    hop->port = port;
+    hop->user = std::move(user);
+    if (key) {
+        hop->certificateFile = key->path + u"-cert.pub";  // offered when it exists
+        hop->key = std::move(key);
+    } else {
+        hop->password = std::move(password);
+    }
+    hop->hostKeyPins = std::move(hostKeyPins);
+    hop->knownHostsFiles = std::move(knownHostsFiles);
+    hop->timeout = timeout;
+    hop->reuse = reuse;
+    return hop;
+}
+
 void RunSession(SessionRequest& request, SessionSink& sink) {
     bool cancelled = false;
     try {
@@ -1140,7 +1167,8 @@ void RunSession(SessionRequest& request, SessionSink& sink) {
 }
 
 HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout,
-                          const std::vector<std::u16string>& knownHostsFiles, const std::atomic<bool>* cancel) {
+                          const std::vector<std::u16string>& knownHostsFiles, const std::atomic<bool>* cancel,
+                          std::unique_ptr<SessionRequest> bastion) {
     HostKeyProbe probe;
     try {
         const LibraryUse library;
@@ -1149,6 +1177,8 @@ HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::second
         request.port = port;
         request.timeout = timeout;
         request.knownHostsFiles = knownHostsFiles;
+        request.bastion = std::move(bastion);
+        if (request.bastion) request.bastion->timeout = timeout;
         ProbeSink sink(cancel);
         Session session(request, sink);
         try {

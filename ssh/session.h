@@ -71,6 +71,15 @@ public:
     virtual void Noted(const RunFacts& facts) = 0;
 };
 
+// The login to a bastion as a session request takes it: a password login when `key` is null,
+// else the key with its "-cert.pub" when that file exists.
+std::unique_ptr<SessionRequest> MakeBastionRequest(std::string host, int port, std::string user,
+                                                   platform::SecretBytes password,
+                                                   std::shared_ptr<const LoadedKey> key,
+                                                   std::vector<std::u16string> hostKeyPins,
+                                                   std::vector<std::u16string> knownHostsFiles,
+                                                   std::chrono::seconds timeout, std::chrono::seconds reuse);
+
 // The most output one run collects, in bytes as the command prints them.
 inline constexpr std::uint64_t kOutputLimitBytes = 64ull * 1024 * 1024;
 
@@ -79,9 +88,11 @@ inline constexpr std::uint64_t kOutputLimitBytes = 64ull * 1024 * 1024;
 void RunSession(SessionRequest& request, SessionSink& sink);
 
 // The server's host key, fetched by a key exchange without logging in, and what the given
-// known_hosts files say of it. Returns soon after `cancel` is raised (a null flag: never).
+// known_hosts files say of it. Returns soon after `cancel` is raised (a null flag: never). With
+// a bastion, the key exchange runs through it (the bastion is logged in to, as for a check).
 HostKeyProbe ProbeHostKey(const std::string& host, int port, std::chrono::seconds timeout,
                           const std::vector<std::u16string>& knownHostsFiles,
-                          const std::atomic<bool>* cancel = nullptr);
+                          const std::atomic<bool>* cancel = nullptr,
+                          std::unique_ptr<SessionRequest> bastion = nullptr);
 
 }  // namespace tavrin::ssh

@@ -7,6 +7,7 @@
 #include "common/base64.h"
 #include "common/text.h"
 #include "platform/message_queue.h"
+#include "platform/secret.h"
 #include "ssh/component.h"
 #include "ssh/bastion.h"
 #include "ssh/crypto.h"
@@ -1106,6 +1107,28 @@ TEST_F(SshTest, TheForwardIsRefusedWithTheBastionsReasonCode) {
     s.port = PortOf("SSHD_PORT");
     const RunResult r = RunRemote(Component(), s);
     EXPECT_THAT(Narrow(r.error), HasSubstr("(reason code 1, administratively prohibited)"));
+}
+
+TEST_F(SshTest, AProbeThroughTheBastionFetchesTheInnerServersKeyUnderItsOwnName) {
+    const auto bastion = [] {
+        return ssh::MakeBastionRequest(Fixture("SSHD_HOST"), PortOf("SSHD_BASTION_PORT"), Fixture("SSHD_USER"),
+                                       platform::SecretUtf8(FixtureU("SSHD_PASSWORD")), nullptr, {}, {},
+                                       seconds(10), seconds(0));
+    };
+    Record(knownHosts_, InnerName(), InnerKey());
+    const ssh::HostKeyProbe probe =
+        ssh::ProbeHostKey("localhost", PortOf("SSHD_INNER_PORT"), seconds(10), {FromUtf8(knownHosts_)}, nullptr,
+                          bastion());
+    EXPECT_EQ(Narrow(probe.error), "");
+    EXPECT_EQ(Narrow(probe.fingerprint), Fixture("INNER_HOSTKEY_SHA256"));
+    EXPECT_THAT(Narrow(probe.knownHosts), HasSubstr("recorded in"));
+    // The bastion's own rules hold for the probe too.
+    auto pinned = bastion();
+    pinned->hostKeyPins = {FixtureU("INNER_HOSTKEY_SHA256")};
+    const ssh::HostKeyProbe refused = ssh::ProbeHostKey("localhost", PortOf("SSHD_INNER_PORT"), seconds(10), {},
+                                                        nullptr, std::move(pinned));
+    EXPECT_THAT(Narrow(refused.error), HasSubstr("The host key of the bastion"));
+    EXPECT_EQ(Narrow(refused.fingerprint), "");
 }
 
 TEST_F(SshTest, ABastionThatNeverAnswersEndsTheCheckWithinItsTimeout) {
