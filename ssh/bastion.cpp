@@ -27,6 +27,8 @@ constexpr milliseconds kOpenerSlice(50);
 // Largest piece moved at once in either direction.
 constexpr std::size_t kPiece = 64 * 1024;
 constexpr int kFlushMs = 100;
+// How long the last holder waits for the relay to end: two flushes and a disconnect.
+constexpr milliseconds kStopWait(1000);
 
 std::u16string U(const char* text) { return text != nullptr ? FromUtf8(text) : std::u16string(); }
 
@@ -71,14 +73,16 @@ struct Tunnel {
 };
 
 struct Bastion::State {
-    LibraryUse library;  // first: libssh outlives the session
+    // No library use of its own: the link holds one, and the relay lets the link go before it
+    // says it has finished, so that nothing of libssh is left to the relay thread after that.
     std::u16string name;
     mutable std::mutex mutex;
     std::condition_variable changed;
     // Owned by the relay thread once it runs; only it touches the session and the channels.
     std::unique_ptr<Link> link;
     std::vector<std::unique_ptr<Tunnel>> tunnels;  // guarded by `mutex` (the list and the stages)
-    bool stop = false;                             // the last holder is gone
+    bool stop = false;                             // the last holder is gone, or the keeping time is up
+    bool finished = false;                         // the relay has closed everything and ends
     bool dead = false;
     std::u16string ended;
     // Kept: for how long after its last channel closed, and until when, with no channel open,
@@ -92,7 +96,6 @@ namespace {
 struct KeptBastion {
     std::string key;
     std::shared_ptr<Bastion> bastion;
-    const Bastion::State* state = nullptr;  // the bastion's, for the relay that lets it go
 };
 
 std::mutex& KeptMutex() {
@@ -272,22 +275,10 @@ void Relay(const std::shared_ptr<Bastion::State>& state) {
             expired = state->tunnels.empty() && state->idle.count() > 0 && Clock::now() >= state->keptUntil;
         }
         if (expired) {
-            // The registry lets it go; when nobody else holds it, the next round stops.
-            std::vector<KeptBastion> gone;
-            {
-                std::lock_guard kept(KeptMutex());
-                auto& list = KeptList();
-                for (auto it = list.begin(); it != list.end();) {
-                    if (it->state == state.get()) {
-                        gone.push_back(std::move(*it));
-                        it = list.erase(it);
-                    } else {
-                        ++it;
-                    }
-                }
-            }
+            // Kept long enough with nothing to carry: it ends; the registry drops it as dead.
             std::lock_guard lock(state->mutex);
-            state->idle = std::chrono::seconds(0);
+            state->stop = true;
+            continue;
         }
         if (busy) continue;
         if (anyOpen) {
@@ -320,6 +311,11 @@ void Relay(const std::shared_ptr<Bastion::State>& state) {
     if (ssh_is_connected(session) != 0) ssh_blocking_flush(session, kFlushMs);
     state->link.reset();
     ReleaseThreadState();
+    {
+        std::lock_guard lock(state->mutex);
+        state->finished = true;
+    }
+    state->changed.notify_all();
 }
 
 }  // namespace
@@ -331,14 +327,19 @@ std::shared_ptr<Bastion> Bastion::Start(std::unique_ptr<Link> link, std::u16stri
     std::shared_ptr<Bastion> bastion(new Bastion(state));
     if (!platform::RunDetached([state] { Relay(state); })) {
         why = u"no thread could be started for the bastion connection";
+        std::lock_guard lock(state->mutex);
+        state->finished = true;  // nothing to wait for
         return nullptr;
     }
     return bastion;
 }
 
+// Waits, for a moment at most, until the relay has closed the channels and the connection: a
+// process that ends right after its last check must not find the relay still in libssh.
 Bastion::~Bastion() {
-    std::lock_guard lock(state_->mutex);
+    std::unique_lock lock(state_->mutex);
     state_->stop = true;
+    state_->changed.wait_for(lock, kStopWait, [this] { return state_->finished; });
 }
 
 TunnelResult Bastion::OpenTunnel(const std::string& host, int port, Clock::time_point giveUp,
@@ -424,7 +425,7 @@ void Bastion::Keep(const std::string& key, const std::shared_ptr<Bastion>& basti
     for (const KeptBastion& k : list) {
         if (k.bastion == bastion) return;
     }
-    list.push_back({key, bastion, bastion->state_.get()});
+    list.push_back({key, bastion});
 }
 
 void Bastion::Discard(const std::shared_ptr<Bastion>& bastion) {
