@@ -20,14 +20,14 @@ void Control::Wipe() noexcept { platform::SecureWipe(text_); }
 void Control::SetText(std::u16string text) {
     platform::SecureWipe(text_);  // the password box's earlier text
     text_ = std::move(text);
-    if (Kind() == ControlKind::ComboBox) {
+    if (Kind() == ControlKind::ComboBox || Kind() == ControlKind::DropDownList) {
         const auto it = std::find(items_.begin(), items_.end(), text_);
         listIndex_ = it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
     }
 }
 
 void Control::RequireList() const {
-    if (Kind() != ControlKind::ComboBox) {
+    if (Kind() != ControlKind::ComboBox && Kind() != ControlKind::DropDownList) {
         throw AutomationError(errors::kObjectDoesntSupport, u"Object doesn't support this property or method");
     }
 }

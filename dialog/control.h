@@ -1,6 +1,6 @@
 #pragma once
-// One control of a loaded form: its design entry, its text and, for a drop-down combo box, its
-// items and selected index.
+// One control of a loaded form: its design entry, its text and, for a drop-down combo box or
+// list, its items and selected index.
 
 #include "dialog/form_layout.h"
 
@@ -27,7 +27,7 @@ public:
     // Overwrites the text (the password box's among them) before the control goes.
     void Wipe() noexcept;
 
-    // Combo boxes only; other kinds fail with "Object doesn't support this property or method".
+    // Combo boxes and drop-down lists only; other kinds fail with "Object doesn't support this property or method".
     void Clear();  // removes all items and the edit text
     void AddItem(std::u16string item);  // appends at the end; the list is never sorted
     int ListCount() const;

@@ -4,8 +4,8 @@
 // its four lists and its title. The Windows dialog is drawn from this table.
 //
 // The first 25 controls are the form as it has always been, unchanged; the band below them
-// (host keys, kept login, the test and its result, the bastion's button) came later and follows
-// them in tab order. The Bastion window, which that button opens, has a table of its own.
+// (host keys, kept login, the test and its result, the bastion's button, where OK keeps the
+// password) came later and follows them in tab order. The Bastion window, which that button opens, has a table of its own.
 
 #include <array>
 #include <cstddef>
@@ -21,6 +21,7 @@ enum class ControlKind {
     ComboBox,       // a drop-down combo box: an edit field with a drop-down list
     CommandButton,  // a push button, neither default nor cancel
     ResultBox,      // a read-only multi-line edit field with a vertical scroll bar
+    DropDownList,   // a drop-down list whose text is always one of its items (no edit field)
 };
 
 struct ControlLayout {
@@ -40,7 +41,7 @@ inline constexpr int kFormClientHeight = 7335;
 // Where the band of later controls begins: the form's height before it.
 inline constexpr int kClassicFormClientHeight = 4320;
 inline constexpr std::size_t kClassicControlCount = 25;
-inline constexpr std::size_t kControlCount = 34;
+inline constexpr std::size_t kControlCount = 37;
 
 // Tab indexes of the controls; the table below is indexed by them.
 namespace tab {
@@ -78,6 +79,9 @@ inline constexpr int Label19 = 30;
 inline constexpr int btTest = 31;
 inline constexpr int txtTestResult = 32;
 inline constexpr int btBastion = 33;
+inline constexpr int Label20 = 34;
+inline constexpr int cmbPasswordStore = 35;
+inline constexpr int txtCredential = 36;
 }  // namespace tab
 
 // clang-format off
@@ -114,8 +118,11 @@ inline constexpr std::array<ControlLayout, kControlCount> kFormLayout{{
     {tab::txtReuse,        u"txtReuse",        ControlKind::TextBox,       u"",            1560, 4860, 1095, 285},
     {tab::Label19,         u"Label19",         ControlKind::Label,         u"seconds idle", 2760, 4920, 1215, 255},
     {tab::btTest,          u"btTest",          ControlKind::CommandButton, u"&Test",       6480, 4815,  735, 375},
-    {tab::txtTestResult,   u"txtTestResult",   ControlKind::ResultBox,     u"",             120, 5340, 7095, 1875},
+    {tab::txtTestResult,   u"txtTestResult",   ControlKind::ResultBox,     u"",             120, 5340, 7095, 1455},
     {tab::btBastion,       u"btBastion",       ControlKind::CommandButton, u"&Bastion...", 4080, 4815, 2295, 375},
+    {tab::Label20,         u"Label20",         ControlKind::Label,         u"Keep the password:", 120, 6960, 1680, 255},
+    {tab::cmbPasswordStore, u"cmbPasswordStore", ControlKind::DropDownList, u"",           1860, 6900, 2895, 315},
+    {tab::txtCredential,   u"txtCredential",   ControlKind::TextBox,       u"",            4860, 6900, 2355, 285},
 }};
 // clang-format on
 
@@ -168,7 +175,7 @@ constexpr int ControlId(int tabIndex) { return kControlIdBase + tabIndex; }
 // The layout entry of a control by name, or null.
 const ControlLayout* FindControlLayout(std::u16string_view name);
 
-// The items of the four lists, in index order.
+// The items of the lists, in index order.
 inline constexpr std::array<std::u16string_view, 3> kProtocolItems{u"SSH1", u"SSH2", u"SSH Auto"};
 inline constexpr std::array<std::u16string_view, 2> kKeyTypeItems{u"RSA", u"DSA"};
 // The first four are the list as it always was; the later rules follow them, so that every
@@ -180,6 +187,11 @@ inline constexpr std::array<std::u16string_view, 7> kContainsItems{
 inline constexpr std::array<std::u16string_view, 3> kReturnResultItems{
     u"should not be within the returned data", u"should be within the returned data when DOWN",
     u"should always be within the returned data"};
+// Where OK keeps the password, in the order of DialogFields::PasswordStore: the first, the
+// default, is the string itself (PWD), the second DPAPI with this computer's key (PWDE), the
+// third a generic credential named in txtCredential (CRED).
+inline constexpr std::array<std::u16string_view, 3> kPasswordStoreItems{
+    u"in the check (Base64)", u"encrypted for this computer", u"in Windows Credential Manager as:"};
 
 // "Tavrin SSH Command checker version <major>.<minor> build  <revision>" (the revision keeps
 // a leading blank, so two blanks follow "build").

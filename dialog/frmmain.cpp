@@ -1,12 +1,14 @@
 #include "dialog/frmmain.h"
 
 #include "common/automation_error.h"
+#include "common/base64.h"
 #include "dialog/dialog_result.h"
 #include "dialog/parameter_editing.h"
 #include "dialog/presenter.h"
 #include "common/numbers.h"
 #include "common/text.h"
 #include "parameters/fields.h"
+#include "platform/secret_store.h"
 #include "ssh/host_key_pins.h"
 
 namespace tavrin::dialog {
@@ -51,6 +53,7 @@ void frmmain::Unload() {
     for (Control& control : bastion_) control.Wipe();
     bastion_.clear();
     caption_.clear();
+    openedProtected_.clear();
 }
 
 void frmmain::Form_Load() {
@@ -60,6 +63,7 @@ void frmmain::Form_Load() {
     FillList(cmbKeyType(), kKeyTypeItems, 0);
     FillList(cmbContains(), kContainsItems, 0);
     FillList(cmbReturnResult(), kReturnResultItems, 0);
+    FillList(cmbPasswordStore(), kPasswordStoreItems, 0);
 }
 
 bool frmmain::ShowModal() {
@@ -99,10 +103,93 @@ Control& frmmain::BastionControlAt(int index) {
     return bastion_[static_cast<std::size_t>(index)];
 }
 
-void frmmain::SetOpenedParameter(const std::u16string& parameter) {
-    opened_ = platform::SecretText(parameter);
-    if (!loaded_ || parameter.empty()) return;
-    StoreBastion(FieldsFromParameterString(parameter));
+void frmmain::SetOpenedParameter(const std::u16string& parameter) { opened_ = platform::SecretText(parameter); }
+
+int frmmain::PasswordStoreIndex(DialogFields::PasswordStore store) {
+    switch (store) {
+        case DialogFields::PasswordStore::ThisComputer: return 1;
+        case DialogFields::PasswordStore::CredentialManager: return 2;
+        case DialogFields::PasswordStore::InTheString: break;
+    }
+    return 0;
+}
+
+DialogFields::PasswordStore frmmain::PasswordStoreForIndex(int listIndex) {
+    switch (listIndex) {
+        case 1: return DialogFields::PasswordStore::ThisComputer;
+        case 2: return DialogFields::PasswordStore::CredentialManager;
+        default: break;
+    }
+    return DialogFields::PasswordStore::InTheString;
+}
+
+bool frmmain::NamesACredential(int listIndex) {
+    return PasswordStoreForIndex(listIndex) == DialogFields::PasswordStore::CredentialManager;
+}
+
+void frmmain::ShowPassword(const DialogFields& opened) {
+    cmbPasswordStore().SetListIndex(PasswordStoreIndex(opened.passwordStore));
+    txtCredential().SetText(opened.credential);
+    // The password of a store outside the string is never read here, let alone shown.
+    txtPassword().SetText(opened.passwordStore == DialogFields::PasswordStore::InTheString
+                              ? opened.password
+                              : std::u16string(kPasswordPlaceholder));
+    openedProtected_ = TrimBlanks(opened.protectedPassword);
+}
+
+std::optional<frmmain::StoreProblem> frmmain::PlacePassword(DialogFields& fields, bool writeCredential,
+                                                            bool forTest) {
+    using Store = DialogFields::PasswordStore;
+    const bool kept = fields.password == kPasswordPlaceholder;
+    switch (fields.passwordStore) {
+        case Store::InTheString:
+            // The placeholder is never written: the password it stands for is not at hand.
+            if (!kept) return std::nullopt;
+            return StoreProblem{OkOutcome::PasswordKeptOutside,
+                                u"The password is kept outside the check. Type it again to keep it in the check "
+                                u"(Base64)."};
+        case Store::ThisComputer: {
+            if (kept && !openedProtected_.empty()) {
+                fields.protectedPassword = openedProtected_;
+                return std::nullopt;
+            }
+            if (kept || fields.password.empty()) {
+                return StoreProblem{OkOutcome::PasswordNeeded, u"Type the password to be encrypted for this computer."};
+            }
+            const platform::DpapiResult made = platform::ProtectPassword(fields.password, platform::DpapiScope::Machine);
+            if (!made.ok) {
+                return StoreProblem{OkOutcome::PasswordStoreFailed,
+                                    u"The password could not be encrypted for this computer: " + made.error};
+            }
+            fields.protectedPassword = FromUtf8(EncodeBase64(made.blob));
+            return std::nullopt;
+        }
+        case Store::CredentialManager: {
+            const std::u16string name = TrimBlanks(fields.credential);
+            if (name.empty()) {
+                return StoreProblem{OkOutcome::CredentialNameMissing,
+                                    u"Type the name of the credential in the Windows Credential Manager."};
+            }
+            if (kept || fields.password.empty()) return std::nullopt;  // the credential as it is
+            if (forTest) {
+                // A test writes nothing: it runs with the password typed, in its own string only.
+                fields.passwordStore = Store::InTheString;
+                return std::nullopt;
+            }
+            if (!writeCredential) {
+                return StoreProblem{OkOutcome::CredentialQuestion,
+                                    u"Store the password in the Windows Credential Manager of this account as " + name +
+                                        u"?"};
+            }
+            const std::u16string failed = platform::WriteGenericCredential(name, fields.userName, fields.password);
+            if (!failed.empty()) {
+                return StoreProblem{OkOutcome::PasswordStoreFailed,
+                                    u"The password could not be stored in the Windows Credential Manager: " + failed};
+            }
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 void frmmain::StoreBastion(const DialogFields& fields) {
@@ -139,13 +226,15 @@ DialogFields frmmain::FieldsNow() {
     fields.jumpPassword = txtJumpPassword().Text();
     fields.jumpKeyFile = txtJumpKeyfile().Text();
     fields.jumpHostKeys = txtJumpHostKeys().Text();
+    fields.passwordStore = PasswordStoreForIndex(cmbPasswordStore().ListIndex());
+    fields.credential = txtCredential().Text();
     return fields;
 }
 
-frmmain::OkOutcome frmmain::btOK_Click() {
+frmmain::OkOutcome frmmain::btOK_Click(bool credentialWriteConfirmed) {
     Generic::DialogResult().clear();
     okMessage_.clear();
-    const DialogFields fields = FieldsNow();
+    DialogFields fields = FieldsNow();
     if (const std::optional<FieldProblem> problem = ProblemOfFields(fields)) {
         okMessage_ = problem->message;
         switch (problem->where) {
@@ -157,6 +246,10 @@ frmmain::OkOutcome frmmain::btOK_Click() {
             case FieldProblem::Where::Port: break;
         }
         return OkOutcome::PortNotANumber;
+    }
+    if (std::optional<StoreProblem> refused = PlacePassword(fields, credentialWriteConfirmed, false)) {
+        okMessage_ = std::move(refused->message);
+        return refused->outcome;
     }
     std::optional<std::u16string> composed = ComposeParameterString(fields);
     if (!composed) {
@@ -175,6 +268,11 @@ int frmmain::FocusFor(OkOutcome outcome) {
         case OkOutcome::ReuseInvalid: return tab::txtReuse;
         case OkOutcome::JumpInvalid:
         case OkOutcome::JumpHostKeysInvalid: return tab::btBastion;
+        case OkOutcome::PasswordKeptOutside:
+        case OkOutcome::PasswordNeeded: return tab::txtPassword;
+        case OkOutcome::CredentialNameMissing:
+        case OkOutcome::CredentialQuestion: return tab::txtCredential;
+        case OkOutcome::PasswordStoreFailed: return tab::cmbPasswordStore;
         case OkOutcome::Stored:
         case OkOutcome::PortNotANumber: break;
     }
@@ -193,9 +291,10 @@ int frmmain::FocusFor(const FieldProblem& problem) {
     return tab::txtPort;
 }
 
-std::variant<TestRequest, FieldProblem> frmmain::TestRequestNow() {
-    const DialogFields fields = FieldsNow();
+std::variant<TestRequest, FieldProblem, frmmain::StoreProblem> frmmain::TestRequestNow() {
+    DialogFields fields = FieldsNow();
     if (std::optional<FieldProblem> problem = ProblemOfFields(fields)) return std::move(*problem);
+    if (std::optional<StoreProblem> refused = PlacePassword(fields, false, true)) return std::move(*refused);
     std::optional<std::u16string> composed = ComposeParameterString(fields);
     if (!composed) return FieldProblem{FieldProblem::Where::Port, std::u16string(kInvalidPortMessage)};
     TestRequest request;

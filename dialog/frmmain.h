@@ -74,6 +74,22 @@ public:
     Control& btTest() { return ControlAt(tab::btTest); }
     Control& txtTestResult() { return ControlAt(tab::txtTestResult); }
     Control& btBastion() { return ControlAt(tab::btBastion); }
+    Control& cmbPasswordStore() { return ControlAt(tab::cmbPasswordStore); }
+    Control& txtCredential() { return ControlAt(tab::txtCredential); }
+
+    // Where OK keeps the password (cmbPasswordStore, items kPasswordStoreItems). A check opened
+    // with its password outside the string (PWDE or CRED) shows kPasswordPlaceholder in the
+    // password box, never the password: while the box holds it, OK keeps the stored password
+    // as it is (the opened PWDE value; the credential as it is). Anything else in the box is a
+    // password typed anew.
+    static constexpr std::u16string_view kPasswordPlaceholder = u"\uE000\uE000\uE000\uE000\uE000\uE000\uE000\uE000";
+    static int PasswordStoreIndex(DialogFields::PasswordStore store);
+    static DialogFields::PasswordStore PasswordStoreForIndex(int listIndex);  // -1: in the string
+    // Whether the credential's name box takes input for the list's selection.
+    static bool NamesACredential(int listIndex);
+    // Sets the password box and the store's controls for an opened check (the placeholder for
+    // PWDE and CRED) and remembers the opened PWDE value.
+    void ShowPassword(const DialogFields& opened);
 
     // The bastion's fields (JMP, JPW decoded, JKF, JFP), edited in the Bastion window: its
     // controls by index in kBastionLayout (each use loads the form; an unload drops them with
@@ -89,8 +105,6 @@ public:
     // the dialog does not edit a test keeps as OK does.
     void SetServices(CheckServices* services) { services_ = services; }
     CheckServices* Services() const { return services_; }
-    // A loaded form also takes the bastion's fields from a non-empty opened string (they have
-    // no control on the form itself); an unloaded form only keeps the string.
     void SetOpenedParameter(const std::u16string& parameter);
 
     // The user's actions.
@@ -101,17 +115,31 @@ public:
         ReuseInvalid,      // as for the port: the REUSE value is not a number of seconds
         JumpInvalid,       // as for the port: the JMP value is not user@host[:port]
         JumpHostKeysInvalid,  // as for the port: the JFP value is malformed
+        PasswordKeptOutside,  // "in the check" chosen while the box holds the placeholder
+        PasswordNeeded,       // "encrypted for this computer" with no password to encrypt
+        CredentialNameMissing,  // "in Windows Credential Manager as:" with no name
+        CredentialQuestion,   // a password typed anew for the Credential Manager: OkMessage() is
+                              // the question; Yes is btOK_Click(true), No leaves all as it is
+        PasswordStoreFailed,  // encrypting or storing failed: OkMessage() says why
     };
-    OkOutcome btOK_Click();
+    // `credentialWriteConfirmed`: the user said Yes to the question of a CredentialQuestion.
+    OkOutcome btOK_Click(bool credentialWriteConfirmed = false);
     // Why the last OK composed nothing: the message to show.
     const std::u16string& OkMessage() const { return okMessage_; }
     // The control to put right for an outcome that composed nothing.
     static int FocusFor(OkOutcome outcome);
 
+    // Why Test cannot run with the password's store as chosen: what OK would refuse, with the
+    // outcome whose control (FocusFor) to put right.
+    struct StoreProblem {
+        OkOutcome outcome = OkOutcome::PasswordNeeded;
+        std::u16string message;
+    };
     // Test: the check as OK would store it now (the string OK would write, with the kept
     // fields, and the host name and time-out typed), or what OK would refuse. The result box
-    // shows the report.
-    std::variant<TestRequest, FieldProblem> TestRequestNow();
+    // shows the report. A password typed anew for the Credential Manager is not written by a
+    // test: the test runs with it in the string (PWD), without CRED.
+    std::variant<TestRequest, FieldProblem, StoreProblem> TestRequestNow();
     void ShowTestReport(const TestReport& report);
     // Fetch key: where to fetch it (the host name and port typed, within the time-out typed or
     // 10 seconds), or why not. The result box shows what was fetched; pinning appends the
@@ -148,6 +176,9 @@ private:
     void Form_Load();
     DialogFields FieldsNow();
     void StoreBastion(const DialogFields& fields);
+    // Puts the password where the store chosen in `fields` says (PWDE made, credential written
+    // when `writeCredential`), or says why not (nullopt: `fields` can be composed).
+    std::optional<StoreProblem> PlacePassword(DialogFields& fields, bool writeCredential, bool forTest);
     std::chrono::seconds FetchTimeout();
 
     ssh::RemoteCommandRun run_;
@@ -161,6 +192,7 @@ private:
     std::u16string okMessage_;
     CheckServices* services_ = nullptr;
     platform::SecretText opened_;
+    std::u16string openedProtected_;  // the PWDE value of the opened check
 };
 
 }  // namespace tavrin::dialog

@@ -53,6 +53,14 @@ DialogFields FieldsFromParameterString(std::u16string_view parameterString) {
     fields.jumpPassword = value(Field::JumpPassword);
     fields.jumpKeyFile = value(Field::JumpKeyFile);
     fields.jumpHostKeys = value(Field::JumpHostKeys);
+    // The store that the check reads first is the one the string uses.
+    fields.credential = value(Field::Credential);
+    fields.protectedPassword = value(Field::ProtectedPassword);
+    if (!TrimBlanks(fields.credential).empty()) {
+        fields.passwordStore = DialogFields::PasswordStore::CredentialManager;
+    } else if (!TrimBlanks(fields.protectedPassword).empty()) {
+        fields.passwordStore = DialogFields::PasswordStore::ThisComputer;
+    }
     return fields;
 }
 
@@ -92,7 +100,9 @@ std::optional<std::u16string> ComposeParameterString(const DialogFields& fields)
     const auto written = [&](const parameters::FieldSpec& spec) -> std::u16string {
         switch (spec.field) {
             case Field::User: return fields.userName;
-            case Field::Password: return fields.password;
+            case Field::Password:
+                return fields.passwordStore == DialogFields::PasswordStore::InTheString ? fields.password
+                                                                                        : std::u16string();
             case Field::Protocol: return ProtocolCodeForIndex(fields.protocolIndex);
             case Field::Port: return *port;
             case Field::KeyFile: return TrimBlanks(fields.keyFile);
@@ -107,6 +117,14 @@ std::optional<std::u16string> ComposeParameterString(const DialogFields& fields)
             case Field::JumpPassword: return fields.jumpPassword;
             case Field::JumpKeyFile: return TrimBlanks(fields.jumpKeyFile);
             case Field::JumpHostKeys: return TrimBlanks(fields.jumpHostKeys);
+            case Field::Credential:
+                return fields.passwordStore == DialogFields::PasswordStore::CredentialManager
+                           ? TrimBlanks(fields.credential)
+                           : std::u16string();
+            case Field::ProtectedPassword:
+                return fields.passwordStore == DialogFields::PasswordStore::ThisComputer
+                           ? TrimBlanks(fields.protectedPassword)
+                           : std::u16string();
             case Field::Certificate:
             case Field::Marker: break;
         }

@@ -60,6 +60,14 @@ struct DialogFields {
     std::u16string jumpPassword;
     std::u16string jumpKeyFile;
     std::u16string jumpHostKeys;
+    // Where OK keeps the password: in the string (PWD, Base64), encrypted for this computer
+    // (PWDE) or in the Windows Credential Manager (CRED, the credential's name). With PWDE or
+    // CRED, PWD is written empty; `protectedPassword` is the PWDE value to write (the opened
+    // one, or the one made for a password typed anew).
+    enum class PasswordStore { InTheString, ThisComputer, CredentialManager };
+    PasswordStore passwordStore = PasswordStore::InTheString;
+    std::u16string credential;
+    std::u16string protectedPassword;
     // The passwords are overwritten when the fields go.
     DialogFields() = default;
     DialogFields(const DialogFields&) = default;

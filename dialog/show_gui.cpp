@@ -18,7 +18,7 @@ std::optional<std::u16string> EditParameterString(frmmain& form, const EditingIn
         // that does not decode fails the call before anything is shown.
         const DialogFields fields = FieldsFromParameterString(input.parameter);
         form.txtUsername().SetText(fields.userName);
-        form.txtPassword().SetText(fields.password);
+        form.ShowPassword(fields);  // with the store's controls
         form.txtKeyfile().SetText(fields.keyFile);
         form.cmbKeyType().SetListIndex(fields.keyTypeIndex);
         form.cmbProtocol().SetListIndex(fields.protocolIndex);
@@ -29,6 +29,12 @@ std::optional<std::u16string> EditParameterString(frmmain& form, const EditingIn
         form.cmbReturnResult().SetListIndex(fields.returnModeIndex);
         form.txtHostKeys().SetText(fields.hostKeys);
         form.txtReuse().SetText(fields.reuse);
+        // The bastion's fields, which the Bastion window shows, and its button's caption.
+        form.txtJump().SetText(fields.jump);
+        form.txtJumpPassword().SetText(fields.jumpPassword);
+        form.txtJumpKeyfile().SetText(fields.jumpKeyFile);
+        form.txtJumpHostKeys().SetText(fields.jumpHostKeys);
+        form.btBastion().SetText(frmmain::BastionCaption(fields.jump));
     }
     form.SetOpenedParameter(input.parameter);
     struct ServicesForShowing {

@@ -78,6 +78,12 @@ constexpr FieldSpec kFields[] = {
      u""},
     {Field::Certificate, u"CERT", Storage::Plain, DialogWrite::Kept, u"", u"--certificate",
      u"OpenSSH user certificate offered with the key file", {}, 0, u"", u""},
+    // Where else the password may be kept (compose --password-store); the first one given
+    // replaces PWD: CRED, then PWDE.
+    {Field::Credential, u"CRED", Storage::Plain, DialogWrite::IfGiven, u"", u"",
+     u"password (and user name, when set) from this Windows Credential Manager credential", {}, 0, u"", u""},
+    {Field::ProtectedPassword, u"PWDE", Storage::Plain, DialogWrite::IfGiven, u"", u"",
+     u"password encrypted with DPAPI (this computer's or this account's key)", {}, 0, u"", u""},
 };
 
 constexpr bool TableIsInEnumOrder() {

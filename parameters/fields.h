@@ -33,6 +33,8 @@ enum class Field {
     JumpKeyFile,      // JKF: the bastion's private key file
     JumpHostKeys,     // JFP: pinned host keys of the bastion
     Certificate,      // CERT: an OpenSSH user certificate for the key file
+    Credential,       // CRED: a generic credential of the Windows Credential Manager
+    ProtectedPassword,  // PWDE: the password encrypted with DPAPI (Base64 of the blob)
 };
 
 enum class Storage { Plain, Base64 };

@@ -1,12 +1,14 @@
 #include "plugin/check_run.h"
 
 #include "common/automation_error.h"
+#include "common/base64.h"
 #include "common/numbers.h"
 #include "common/text.h"
 #include "dialog/frmmain.h"
 #include "parameters/fields.h"
 #include "platform/message_queue.h"
 #include "platform/secret.h"
+#include "platform/secret_store.h"
 #include "plugin/host_value.h"
 #include "plugin/portable_object.h"
 #include "plugin/verdict.h"
@@ -105,6 +107,52 @@ std::u16string ReceivedTrace(const std::u16string& output) {
            Decimal(output.size() - shown) + u" more characters of output were not traced]";
 }
 
+// The password from where the string says it is kept, before PWD: the Windows Credential
+// Manager (CRED, whose user name, when set, replaces USR) or DPAPI (PWDE). A store that cannot
+// be read ends the check before it connects, naming the field and why; no other field is taken
+// in its place.
+void TakeStoredPassword(std::u16string_view parameters, modTavrin::ConnectionSettings& settings) {
+    using tavrin::parameters::Field;
+    const std::u16string credential = TrimBlanks(tavrin::parameters::StoredValue(parameters, Field::Credential));
+    const std::u16string encrypted = TrimBlanks(tavrin::parameters::StoredValue(parameters, Field::ProtectedPassword));
+    if (!credential.empty()) {
+        platform::CredentialRead read = platform::ReadGenericCredential(credential);
+        const std::u16string named = u"The credential \"" + credential + u"\" (CRED)";
+        switch (read.end) {
+            case platform::CredentialRead::End::Read: break;
+            case platform::CredentialRead::End::Missing:
+                throw errors::ComponentFailure(named + u" is not in the Windows Credential Manager of the account "
+                                                       u"this check runs as");
+            case platform::CredentialRead::End::Failed:
+                throw errors::ComponentFailure(named + u" could not be read: " + read.error);
+            case platform::CredentialRead::End::Unsupported:
+                throw errors::ComponentFailure(named + u" is in the Windows Credential Manager, which is a Windows "
+                                                       u"store: it cannot be read on this system");
+        }
+        if (read.password.empty()) throw errors::ComponentFailure(named + u" holds no password");
+        platform::SecureWipe(settings.password);
+        settings.password = read.password.get();
+        if (!read.user.empty()) settings.userName = read.user;
+        return;
+    }
+    if (encrypted.empty()) return;
+    const std::u16string named = u"The encrypted password (PWDE)";
+    if (!platform::HasWindowsSecretStores()) {
+        throw errors::ComponentFailure(named + u" is encrypted with DPAPI, which is a Windows store: it cannot be "
+                                               u"decrypted on this system");
+    }
+    std::string blob;
+    if (!DecodeBase64(ToUtf8(encrypted), blob)) throw errors::ComponentFailure(named + u" is not valid Base64");
+    platform::DpapiResult opened = platform::UnprotectPassword(blob);
+    if (!opened.ok) {
+        throw errors::ComponentFailure(named + u" cannot be decrypted here (it was made on another computer or "
+                                               u"by another account): " + opened.error);
+    }
+    if (opened.password.empty()) throw errors::ComponentFailure(named + u" holds no password");
+    platform::SecureWipe(settings.password);
+    settings.password = opened.password.get();
+}
+
 // Whatever way a check leaves: the connection is released, the output's memory given back and
 // the password overwritten in the thread's records.
 class CheckCleanup {
@@ -139,6 +187,7 @@ Verdict Check(ObjectAccess& object, std::optional<int>& quitCode, const std::ato
     settings.userName = value(Field::User);
     platform::SecureWipe(settings.password);
     settings.password = value(Field::Password);
+    TakeStoredPassword(parameters.text, settings);
     settings.protocol = value(Field::Protocol);
     settings.port = RoundToInteger16(ReadNumber(value(Field::Port)));
     settings.keyFile = value(Field::KeyFile);

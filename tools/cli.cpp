@@ -26,8 +26,12 @@ const char* const kUsage =
     "                    [--jump USER@HOST[:PORT]] [--jump-password P |\n"
     "                     --jump-password-file F] [--jump-key-file K]\n"
     "                    [--jump-host-key SHA256:... ...] [--certificate F]\n"
+    "                    [--password-store string|dpapi-machine|dpapi-user|\n"
+    "                                      credential:TARGET]\n"
     "       tavrin-check pin --host HOST [--port N] [--timeout SECONDS] [PARAMETER]\n"
     "       tavrin-check pin --jump [--timeout SECONDS] PARAMETER\n"
+    "       tavrin-check credential set TARGET [--user U] --password-file F\n"
+    "       tavrin-check credential delete TARGET\n"
     "       tavrin-check -V | --version | -h | --help\n"
     "\n"
     "Runs one SSH command check with the parameter string that the monitoring host\n"
@@ -83,15 +87,28 @@ const char* const kUsage =
     "its type and SHA256 fingerprint; with a parameter string, it then prints that\n"
     "string with the key pinned (the HFP field set, every other field kept). Check\n"
     "the fingerprint out of band before trusting it. Exit status 0, 2 when the key\n"
-    "could not be fetched, 3 for a usage error. pin --jump does the same for the\n"
-    "bastion that the string's JMP names and sets its JFP field.\n"
+    "could not be fetched, 3 for a usage error. When the string names a bastion\n"
+    "(JMP), the key is fetched through it, the bastion logged in to as the check\n"
+    "would. pin --jump fetches the bastion's own key and sets its JFP field.\n"
     "\n"
     "--jump reaches the server through a bastion: the check logs in to it (its host\n"
     "key checked with --jump-host-key or known_hosts under its own name, before any\n"
     "credential is sent) and runs the server's session over a forwarded channel.\n"
     "Without --jump-password and --jump-key-file the bastion login uses the check's\n"
     "own password or key file. --certificate offers an OpenSSH user certificate\n"
-    "with the key file; without it, KEYFILE-cert.pub is offered when it exists.\n";
+    "with the key file; without it, KEYFILE-cert.pub is offered when it exists.\n"
+    "\n"
+    "--password-store keeps the password (or the key's pass phrase) out of the\n"
+    "string, on Windows only: dpapi-machine and dpapi-user encrypt it here with\n"
+    "this computer's key (any account here can decrypt it) or this account's, and\n"
+    "write the blob as PWDE; credential:TARGET writes CRED=TARGET, the name of a\n"
+    "generic credential in the Windows Credential Manager of the account the check\n"
+    "runs as. compose writes no password then: store it with credential set, run\n"
+    "as that account. Its user name, when set, replaces USR. The check reads CRED,\n"
+    "then PWDE, then PWD; a store it cannot read fails the check, naming it.\n"
+    "credential set stores (or replaces) TARGET for this account with the first\n"
+    "line of F as its password; credential delete removes it. Exit status 0 done,\n"
+    "3 for a usage error or a failure.\n";
 
 namespace {
 
@@ -209,13 +226,29 @@ void ParseCompose(const std::vector<std::u16string>& args, ParsedCommandLine& pa
             case Field::JumpKeyFile: set = [&](const auto& v) { r.jumpKeyFile = v; }; break;
             case Field::JumpHostKeys: set = [&](const auto& v) { r.jumpHostKeys.push_back(v); }; break;
             case Field::Certificate: set = [&](const auto& v) { r.certificate = v; }; break;
+            case Field::Credential:
+            case Field::ProtectedPassword:
             case Field::Marker: continue;
         }
         valued[std::u16string(spec.option)] = std::move(set);
     }
     valued[u"--password-file"] = [&](const auto& v) { c.passwordFile = v; };
     valued[u"--jump-password-file"] = [&](const auto& v) { c.jumpPasswordFile = v; };
+    std::optional<std::u16string> storeName;
+    valued[u"--password-store"] = [&](const auto& v) { storeName = v; };
     if (!ParseOptions(args, 1, valued, {}, parsed)) return;
+    if (storeName) {
+        const auto store = PasswordStoreForName(*storeName, r.credential);
+        if (!store) {
+            parsed.error = u"--password-store takes string, dpapi-machine, dpapi-user or credential:TARGET";
+            return;
+        }
+        r.passwordStore = *store;
+        if (*store == ComposeRequest::PasswordStore::Credential && TrimBlanks(r.credential).empty()) {
+            parsed.error = u"--password-store credential:TARGET needs the credential's name";
+            return;
+        }
+    }
     if (!haveUser) parsed.error = u"compose needs " + std::u16string(Spec(Field::User).option);
     else if (!haveCommand) parsed.error = u"compose needs " + std::u16string(Spec(Field::Command).option);
     else if (havePassword && c.passwordFile) parsed.error = u"give --password or --password-file, not both";
@@ -256,6 +289,41 @@ void ParsePin(const std::vector<std::u16string>& args, ParsedCommandLine& parsed
     }
 }
 
+void ParseCredential(const std::vector<std::u16string>& args, ParsedCommandLine& parsed) {
+    CredentialCommand c;
+    const auto helpAt = [&](std::size_t i) { return args.size() > i && (args[i] == u"--help" || args[i] == u"-h"); };
+    if (helpAt(1) || helpAt(2)) {
+        parsed.help = true;
+        return;
+    }
+    const std::u16string action = args.size() > 1 ? args[1] : std::u16string();
+    if (action == u"set") c.action = CredentialCommand::Action::Set;
+    else if (action == u"delete") c.action = CredentialCommand::Action::Delete;
+    else {
+        parsed.error = u"credential takes set or delete";
+        return;
+    }
+    if (args.size() < 3 || args[2].starts_with(u"-")) {
+        parsed.error = u"credential " + action + u" needs the credential's name (TARGET)";
+        return;
+    }
+    c.target = args[2];
+    bool haveFile = false;
+    std::map<std::u16string, Setter> valued;
+    if (c.action == CredentialCommand::Action::Set) {
+        valued[std::u16string(Spec(Field::User).option)] = [&](const auto& v) { c.user = v; };
+        valued[u"--password-file"] = [&](const auto& v) { c.passwordFile = v; haveFile = true; };
+    }
+    if (!ParseOptions(args, 3, valued, {}, parsed)) return;
+    if (TrimBlanks(c.target).empty()) parsed.error = u"credential " + action + u" needs the credential's name (TARGET)";
+    else if (c.action == CredentialCommand::Action::Set && !haveFile) {
+        parsed.error = u"credential set needs --password-file (a password on the command line is readable by every "
+                       u"local user)";
+    } else {
+        parsed.credential = c;
+    }
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
@@ -271,6 +339,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
     }
     if (command == u"pin") {
         ParsePin(args, parsed);
+        return parsed;
+    }
+    if (command == u"credential") {
+        ParseCredential(args, parsed);
         return parsed;
     }
 

@@ -61,11 +61,22 @@ struct PinCommand {
     bool jump = false;
 };
 
+// tavrin-check credential set|delete: a generic credential of the Windows Credential Manager of
+// the account this runs as, for a parameter string's CRED.
+struct CredentialCommand {
+    enum class Action { Set, Delete };
+    Action action = Action::Set;
+    std::u16string target;
+    std::u16string user;          // set: the user name it carries; empty: none (USR is used)
+    std::u16string passwordFile;  // set: the password is the first line of this file
+};
+
 struct ParsedCommandLine {
     std::optional<CheckCommand> check;
     std::optional<DescribeCommand> describe;
     std::optional<ComposeCommand> compose;
     std::optional<PinCommand> pin;
+    std::optional<CredentialCommand> credential;
     bool help = false;
     bool version = false;
     std::u16string error;  // a usage error when no command was parsed

@@ -8,7 +8,9 @@
 #include "parameters/fields.h"
 #include "parameters/generic.h"
 #include "platform/files.h"
+#include "common/base64.h"
 #include "platform/secret.h"
+#include "platform/secret_store.h"
 #include "ssh/certificate.h"
 #include "ssh/host_key_pins.h"
 #include "ssh/key_store.h"
@@ -96,10 +98,131 @@ void CertificateLines(const std::u16string& certificate, const std::u16string& k
     if (!refusal.empty()) warnings.push_back(refusal + u": the check will end with \"ERR: ...( 0)\"");
 }
 
+// What this machine makes of CRED or PWDE, for the account this runs as: the line under the
+// field's, the password when it could be read, and why the check would fail here.
+struct StoreView {
+    std::u16string state;
+    std::optional<platform::SecretText> password;
+    std::u16string warning;
+};
+
+StoreView CredentialView(const std::u16string& target, bool showPassword) {
+    StoreView view;
+    platform::CredentialRead read = platform::ReadGenericCredential(target);
+    const std::u16string named = u"the credential " + Quoted(target) + u" (CRED)";
+    constexpr std::u16string_view kFails = u": a check run as this account fails before connecting";
+    switch (read.end) {
+        case platform::CredentialRead::End::Read:
+            view.state = u"on this machine: the credential exists for this account, " +
+                         (read.user.empty() ? std::u16string(u"no user name (USR is used)")
+                                            : u"user name " + Quoted(read.user) + u" (replaces USR)");
+            if (read.password.empty()) {
+                view.state += u", no password";
+                view.warning = named + u" holds no password" + std::u16string(kFails);
+            } else {
+                if (showPassword) view.state += u", password " + Quoted(read.password.get());
+                view.password = std::move(read.password);
+            }
+            break;
+        case platform::CredentialRead::End::Missing:
+            view.state = u"on this machine: no generic credential of that name for this account";
+            view.warning = named + u" is not in this account's Windows Credential Manager" + std::u16string(kFails);
+            break;
+        case platform::CredentialRead::End::Failed:
+            view.state = u"on this machine: it cannot be read: " + read.error;
+            view.warning = named + u" cannot be read (" + read.error + u")" + std::u16string(kFails);
+            break;
+        case platform::CredentialRead::End::Unsupported:
+            view.state = u"on this machine: " + read.error;
+            view.warning = named + u" is kept in the Windows Credential Manager, a Windows store: a check on this "
+                                   u"system fails before connecting";
+            break;
+    }
+    return view;
+}
+
+StoreView ProtectedView(const std::u16string& base64, bool showPassword) {
+    StoreView view;
+    constexpr std::u16string_view kFails = u": a check run as this account fails before connecting";
+    if (!platform::HasWindowsSecretStores()) {
+        view.state = u"on this machine: DPAPI is a Windows store, there is none on this system";
+        view.warning = u"PWDE is encrypted with DPAPI, a Windows store: a check on this system fails before connecting";
+        return view;
+    }
+    std::string blob;
+    if (!DecodeBase64(ToUtf8(base64), blob)) {
+        view.state = u"on this machine: not valid Base64";
+        view.warning = u"PWDE is not valid Base64" + std::u16string(kFails);
+        return view;
+    }
+    platform::DpapiResult opened = platform::UnprotectPassword(blob);
+    if (!opened.ok) {
+        view.state = u"on this machine: it does not decrypt for this account: " + opened.error;
+        view.warning = u"PWDE does not decrypt here (made on another computer, or by another account with its own "
+                       u"key)" + std::u16string(kFails);
+        return view;
+    }
+    // The blob does not say which key made it: a machine key's blob decrypts for every account
+    // here, an account key's for that account only, and from one account the two look alike.
+    view.state = u"on this machine: it decrypts for this account (this computer's key or this account's)";
+    if (opened.password.empty()) {
+        view.state += u", no password";
+        view.warning = u"PWDE holds no password" + std::u16string(kFails);
+    } else {
+        if (showPassword) view.state += u", password " + Quoted(opened.password.get());
+        view.password = std::move(opened.password);
+    }
+    return view;
+}
+
 }  // namespace
+
+std::u16string PasswordStoreName(ComposeRequest::PasswordStore store, std::u16string_view credential) {
+    switch (store) {
+        case ComposeRequest::PasswordStore::String: return u"string";
+        case ComposeRequest::PasswordStore::DpapiMachine: return u"dpapi-machine";
+        case ComposeRequest::PasswordStore::DpapiAccount: return u"dpapi-user";
+        case ComposeRequest::PasswordStore::Credential: break;
+    }
+    return u"credential:" + std::u16string(credential);
+}
+
+std::optional<ComposeRequest::PasswordStore> PasswordStoreForName(std::u16string_view name, std::u16string& credential) {
+    using Store = ComposeRequest::PasswordStore;
+    for (const Store store : {Store::String, Store::DpapiMachine, Store::DpapiAccount}) {
+        if (name == PasswordStoreName(store, {})) return store;
+    }
+    constexpr std::u16string_view kCredential = u"credential:";
+    if (!name.starts_with(kCredential)) return std::nullopt;
+    credential = std::u16string(name.substr(kCredential.size()));
+    return Store::Credential;
+}
 
 ComposeResult Compose(const ComposeRequest& r) {
     ComposeResult result;
+    using Store = ComposeRequest::PasswordStore;
+    const bool dpapi = r.passwordStore == Store::DpapiMachine || r.passwordStore == Store::DpapiAccount;
+    if (r.passwordStore != Store::String) {
+        const std::u16string option = u"--password-store " + PasswordStoreName(r.passwordStore, r.credential);
+        if (!platform::HasWindowsSecretStores()) {
+            result.error = option + (dpapi ? u": DPAPI" : u": the Windows Credential Manager") +
+                           u" is a Windows store, there is none on this system";
+            return result;
+        }
+        if (dpapi && r.password.empty()) {
+            result.error = option + u" needs the password to encrypt: --password or --password-file";
+            return result;
+        }
+        if (!dpapi && !r.password.empty()) {
+            result.error = option + u" writes no password: store it in the credential with tavrin-check credential "
+                                    u"set, not with --password";
+            return result;
+        }
+        if (!dpapi && (TrimBlanks(r.credential).empty() || r.credential.find(u'#') != std::u16string::npos)) {
+            result.error = u"--password-store credential:TARGET needs a credential name without \"#\"";
+            return result;
+        }
+    }
     const std::pair<Field, const std::u16string*> plain[] = {
         {Field::User, &r.user},           {Field::KeyFile, &r.keyFile},         {Field::ComparisonValue, &r.value},
         {Field::Jump, &r.jump},           {Field::JumpKeyFile, &r.jumpKeyFile}, {Field::Certificate, &r.certificate}};
@@ -138,10 +261,12 @@ ComposeResult Compose(const ComposeRequest& r) {
         *slots.second = parameters::IndexForCode(field, *code);
     }
 
-    // A character that the ANSI code page lacks would not survive the Base64 form.
+    // A character that the ANSI code page lacks would not survive the Base64 form (DPAPI keeps
+    // the password in UTF-16).
     for (const auto& [field, text] : {std::pair<Field, const std::u16string*>{Field::Password, &r.password},
                                       {Field::Command, &r.command},
                                       {Field::JumpPassword, &r.jumpPassword}}) {
+        if (field == Field::Password && dpapi) continue;
         if (modTavrin::DecodeText(modTavrin::EncodeText(*text)) != *text) {
             result.error = std::u16string(Spec(field).option) + u" holds characters that the ANSI code page cannot store";
             return result;
@@ -188,6 +313,29 @@ ComposeResult Compose(const ComposeRequest& r) {
         fields.reuse = FromUtf8(std::to_string(*seconds));
     }
 
+    switch (r.passwordStore) {
+        case Store::String: break;
+        case Store::Credential:
+            fields.passwordStore = dialog::DialogFields::PasswordStore::CredentialManager;
+            fields.credential = TrimBlanks(r.credential);
+            break;
+        case Store::DpapiMachine:
+        case Store::DpapiAccount: {
+            const platform::DpapiResult sealed = platform::ProtectPassword(
+                r.password, r.passwordStore == Store::DpapiMachine ? platform::DpapiScope::Machine
+                                                                   : platform::DpapiScope::Account);
+            if (!sealed.ok) {
+                result.error = u"--password-store " + PasswordStoreName(r.passwordStore, r.credential) +
+                               u": the password could not be encrypted: " + sealed.error;
+                return result;
+            }
+            fields.passwordStore = dialog::DialogFields::PasswordStore::ThisComputer;
+            fields.protectedPassword = FromUtf8(EncodeBase64(sealed.blob));
+            platform::SecureWipe(fields.password);
+            break;
+        }
+    }
+
     const std::optional<std::u16string> composed = dialog::ComposeParameterString(fields);
     if (!composed) {
         result.error = std::u16string(Spec(Field::Port).option) + u" must be a whole number from " +
@@ -225,6 +373,20 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
 
     std::optional<std::u16string> password;
     const std::u16string jump = TrimBlanks(stored(Field::Jump));
+    // The stores the check reads before PWD, CRED first; each is described when given.
+    const std::u16string credential = TrimBlanks(stored(Field::Credential));
+    const std::u16string encrypted = TrimBlanks(stored(Field::ProtectedPassword));
+    const std::optional<StoreView> credentialView =
+        credential.empty() ? std::nullopt : std::optional<StoreView>(CredentialView(credential, showPassword));
+    const std::optional<StoreView> protectedView =
+        encrypted.empty() ? std::nullopt : std::optional<StoreView>(ProtectedView(encrypted, showPassword));
+    const std::optional<StoreView>& store = credentialView ? credentialView : protectedView;
+    // The password (or the key's pass phrase) the check would use: the store's when one is
+    // given (nothing when it cannot be read here), else PWD's.
+    const auto passPhrase = [&]() -> std::optional<std::u16string> {
+        if (store) return store->password ? std::optional<std::u16string>(store->password->get()) : std::nullopt;
+        return password && !password->empty() ? password : std::nullopt;  // PWD's line decoded it
+    };
     for (const parameters::FieldSpec& spec : parameters::Fields()) {
         const std::u16string value = stored(spec.field);
         const std::u16string meaning(spec.meaning);
@@ -264,10 +426,9 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                 line(spec.key, value, value.empty() ? u"key file: none (password login)" : meaning);
                 if (!value.empty()) {
                     // The key file as it is on this machine (the check's machine may differ).
-                    const std::optional<std::u16string> passPhrase = decoded(Field::Password);
-                    lines.push_back(Padded(u"", 8) + KeyFileText(value, passPhrase && !passPhrase->empty()
-                                                                            ? passPhrase
-                                                                            : std::nullopt));
+                    std::optional<std::u16string> phrase = passPhrase();
+                    lines.push_back(Padded(u"", 8) + KeyFileText(value, phrase));
+                    if (phrase) platform::SecureWipe(*phrase);
                 }
                 break;
             case Field::Command:
@@ -393,10 +554,28 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
                                                                             : std::nullopt));
                 }
                 break;
-            case Field::Certificate:
-                CertificateLines(value, stored(Field::KeyFile),
-                                 password && !password->empty() ? password : std::nullopt, lines, warnings);
+            case Field::Certificate: {
+                std::optional<std::u16string> phrase = passPhrase();
+                CertificateLines(value, stored(Field::KeyFile), phrase, lines, warnings);
+                if (phrase) platform::SecureWipe(*phrase);
                 break;
+            }
+            case Field::Credential:
+            case Field::ProtectedPassword: {
+                const bool isCredential = spec.field == Field::Credential;
+                const std::u16string& given = isCredential ? credential : encrypted;
+                if (given.empty()) {
+                    if (!value.empty()) line(spec.key, value, u"blank: no store, unused");
+                    break;
+                }
+                // PWDE's blob is as long as the password's encrypted form: shown with the password.
+                line(spec.key, isCredential || showPassword ? given : kHidden,
+                     meaning + (!isCredential && credentialView ? u"; unused: CRED comes first" : u""));
+                const StoreView& view = isCredential ? *credentialView : *protectedView;
+                lines.push_back(Padded(u"", 8) + view.state);
+                if (!view.warning.empty() && (isCredential || !credentialView)) warnings.push_back(view.warning);
+                break;
+            }
             case Field::Marker:
             case Field::User:
                 line(spec.key, value, meaning);
@@ -406,9 +585,19 @@ std::vector<std::u16string> Describe(std::u16string_view parameter, bool showPas
 
     if (stored(Field::User).empty()) {
         warnings.push_back(u"no user name: the check will end with \"ERR: can't connect to an SSH server without a USERNAME\"");
-    } else if (password && password->empty() && stored(Field::KeyFile).empty()) {
+    } else if (!store && password && password->empty() && stored(Field::KeyFile).empty()) {
         warnings.push_back(u"no password and no key file: the check will end with \"ERR: can't connect to an SSH server "
                            u"without a PASSWORD\"");
+    }
+
+    if (store) {
+        const std::u16string from = credentialView ? u"CRED" : u"PWDE";
+        if (password && !password->empty()) {
+            warnings.push_back(u"PWD is set as well: the check ignores it and takes the password from " + from);
+        }
+        if (credentialView && protectedView) {
+            warnings.push_back(u"several password stores are given (CRED and PWDE): the check takes CRED and ignores PWDE");
+        }
     }
 
     // The fields that the table does not know, fields that an earlier one of the same key hides,

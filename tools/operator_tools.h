@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrin::tools {
@@ -26,7 +27,19 @@ struct ComposeRequest {
     std::u16string jumpKeyFile;               // the bastion's key file; empty: no JKF
     std::vector<std::u16string> jumpHostKeys; // the bastion's pinned host keys; none: no JFP
     std::u16string certificate;               // an OpenSSH user certificate file; empty: no CERT
+    // Where the password (or the key's pass phrase) is kept (--password-store): in the string
+    // (PWD, Base64), encrypted here with DPAPI (PWDE; this computer's key or this account's), or
+    // in the Windows Credential Manager credential `credential` (CRED), where compose writes
+    // nothing: tavrin-check credential set puts it there. With PWDE or CRED, PWD is empty.
+    enum class PasswordStore { String, DpapiMachine, DpapiAccount, Credential };
+    PasswordStore passwordStore = PasswordStore::String;
+    std::u16string credential;
 };
+
+// The --password-store names: "string", "dpapi-machine", "dpapi-user", "credential:TARGET";
+// the store of a name (and the credential's name), nullopt for any other.
+std::u16string PasswordStoreName(ComposeRequest::PasswordStore store, std::u16string_view credential);
+std::optional<ComposeRequest::PasswordStore> PasswordStoreForName(std::u16string_view name, std::u16string& credential);
 
 struct ComposeResult {
     std::optional<std::u16string> parameter;
@@ -36,10 +49,15 @@ struct ComposeResult {
 // The parameter string exactly as the dialog's OK writes it for these settings, followed by
 // the HFP field when host keys are given (as OK keeps it). Refuses a "#" in a field that is
 // stored as plain text, since it would cut that field when read back, and a malformed host key.
+// A DPAPI store encrypts the password here; on a system without the Windows stores, DPAPI and
+// the Credential Manager are refused by name.
 ComposeResult Compose(const ComposeRequest& request);
 
 // One line per field with its meaning, then the warnings. Unless showPassword, nothing of the
-// password is shown: neither the password, nor its Base64 form, nor its length. When no host key
+// password is shown: neither the password, nor its Base64 form, nor its length (nor PWDE's
+// blob, whose size follows the password's). CRED and PWDE are read here as the check reads
+// them, for the account this runs as: whether the credential exists (and its user name) or the
+// blob decrypts. When no host key
 // is pinned, the HFP line is followed by the known_hosts files the check reads, in its order,
 // each with whether it exists on this machine (one that exists but cannot be read is warned of:
 // it refuses every server).

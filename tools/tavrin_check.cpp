@@ -1,12 +1,16 @@
 // tavrin-check: one check from a terminal.
 #include "common/text.h"
+#include "common/automation_error.h"
 #include "common/version.h"
 #include "parameters/fields.h"
 #include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/secret.h"
+#include "platform/secret_store.h"
 #include "plugin/check_run.h"
 #include "plugin/portable_object.h"
+#include "ssh/host_key_pins.h"
+#include "ssh/key_store.h"
 #include "ssh/known_hosts.h"
 #include "ssh/library.h"
 #include "ssh/remote_run.h"
@@ -90,6 +94,44 @@ std::optional<std::u16string> ReadParameter(const tools::ParameterSource& source
     return text;
 }
 
+// The bastion of a parameter string, logged in to as a check would (JPW and JKF, else the
+// check's own PWD and KEYF; JFP or the known_hosts files), for fetching the key of a server
+// behind it. Null without JMP; `error` set when the string's bastion cannot be used.
+std::unique_ptr<ssh::SessionRequest> BastionOf(std::u16string_view parameter, std::chrono::seconds timeout,
+                                               std::u16string& error) {
+    using parameters::Field;
+    const parameters::JumpParse jump = parameters::ParseJump(parameters::StoredValue(parameter, Field::Jump));
+    if (!jump.ok()) error = jump.error;
+    if (!jump.jump) return nullptr;
+    const ssh::HostKeyPins pins = ssh::ParseHostKeyPins(parameters::StoredValue(parameter, Field::JumpHostKeys));
+    if (!pins.ok()) {
+        error = u"JFP: " + pins.error;
+        return nullptr;
+    }
+    try {
+        struct Wiped {
+            std::u16string text;
+            ~Wiped() { platform::SecureWipe(text); }
+        } password{parameters::Value(parameter, Field::JumpPassword)};
+        std::u16string keyFile = TrimBlanks(parameters::StoredValue(parameter, Field::JumpKeyFile));
+        if (password.text.empty() && keyFile.empty()) {
+            password.text = parameters::Value(parameter, Field::Password);
+            keyFile = TrimBlanks(parameters::StoredValue(parameter, Field::KeyFile));
+        }
+        std::shared_ptr<const ssh::LoadedKey> key;
+        if (!keyFile.empty()) {
+            key = ssh::LoadPrivateKeyFile(keyFile, password.text.empty() ? std::nullopt
+                                                                         : std::optional<std::u16string>(password.text));
+        }
+        return ssh::MakeBastionRequest(ToUtf8(jump.jump->host), jump.jump->port, ToUtf8(jump.jump->user),
+                                       platform::SecretUtf8(password.text), std::move(key), pins.fingerprints,
+                                       ssh::DefaultKnownHostsFiles(), timeout, std::chrono::seconds(0));
+    } catch (const AutomationError& e) {
+        error = u"the bastion's login: " + e.description();
+        return nullptr;
+    }
+}
+
 int Pin(const tools::PinCommand& command) {
     std::optional<std::u16string> parameter;
     if (command.parameter) {
@@ -108,9 +150,19 @@ int Pin(const tools::PinCommand& command) {
         host = jump.jump->host;
         port = jump.jump->port;
     }
+    // A server behind a bastion is reached through it, as its checks reach it.
+    std::unique_ptr<ssh::SessionRequest> bastion;
+    if (parameter && !command.jump) {
+        std::u16string error;
+        bastion = BastionOf(*parameter, std::chrono::seconds(command.timeoutSeconds), error);
+        if (!error.empty()) {
+            WriteLine(stderr, u"tavrin-check: " + error);
+            return tools::kExitUnknown;
+        }
+    }
     const ssh::HostKeyProbe probe =
         ssh::ProbeHostKey(ToUtf8(host), port, std::chrono::seconds(command.timeoutSeconds),
-                          ssh::DefaultKnownHostsFiles());
+                          ssh::DefaultKnownHostsFiles(), nullptr, std::move(bastion));
     if (!probe.error.empty() || probe.fingerprint.empty()) {
         WriteLine(stderr, u"tavrin-check: " + (probe.error.empty() ? u"the server sent no host key" : probe.error));
         return tools::kExitDown;
@@ -120,6 +172,41 @@ int Pin(const tools::PinCommand& command) {
         WriteLine(stdout, command.jump ? tools::WithBastionHostKeyPin(*parameter, probe.fingerprint)
                                        : tools::WithHostKeyPin(*parameter, probe.fingerprint));
     }
+    return tools::kExitUp;
+}
+
+// credential set|delete: 0 done, 3 for anything that failed; the password is never printed.
+int Credential(const tools::CredentialCommand& command) {
+    const bool set = command.action == tools::CredentialCommand::Action::Set;
+    const std::u16string what = set ? u"credential set" : u"credential delete";
+    if (!platform::HasWindowsSecretStores()) {
+        WriteLine(stderr, u"tavrin-check: " + what +
+                              u": the Windows Credential Manager is a Windows store, there is none on this system");
+        return tools::kExitUnknown;
+    }
+    std::u16string error;
+    if (set) {
+        std::optional<std::u16string> password = ReadFirstLine(command.passwordFile);
+        if (!password) {
+            WriteLine(stderr, u"tavrin-check: cannot read the password file " + command.passwordFile);
+            return tools::kExitUnknown;
+        }
+        const platform::SecretText secret(std::move(*password));
+        if (secret.empty()) {
+            WriteLine(stderr, u"tavrin-check: credential set: the password file's first line is empty");
+            return tools::kExitUnknown;
+        }
+        error = platform::WriteGenericCredential(command.target, command.user, secret.get());
+    } else {
+        error = platform::DeleteGenericCredential(command.target);
+    }
+    if (!error.empty()) {
+        WriteLine(stderr, u"tavrin-check: " + what + u" \"" + command.target + u"\": " + error);
+        return tools::kExitUnknown;
+    }
+    WriteLine(stdout, set ? u"the credential \"" + command.target + u"\" is stored for this account" +
+                                (command.user.empty() ? u" (no user name)" : u", user name \"" + command.user + u"\"")
+                          : u"the credential \"" + command.target + u"\" is deleted for this account");
     return tools::kExitUp;
 }
 
@@ -173,6 +260,7 @@ int main(int argc, char** argv) {
         return tools::kExitUp;
     }
     if (parsed.pin) return Pin(*parsed.pin);
+    if (parsed.credential) return Credential(*parsed.credential);
     if (!parsed.check) {
         WriteLine(stderr, u"tavrin-check: " + parsed.error);
         std::fputs(tools::kUsage, stderr);

@@ -149,6 +149,11 @@ HWND CreateChild(HWND parent, const ControlLayout& layout, const Control& contro
         style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
         height += pixels(kDropDownListTwips);  // the edit field's height follows the font
         break;
+    case ControlKind::DropDownList:
+        cls = L"COMBOBOX";
+        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+        height += pixels(kDropDownListTwips);
+        break;
     case ControlKind::CommandButton:
         cls = L"BUTTON";
         style |= WS_TABSTOP | BS_PUSHBUTTON;
@@ -159,7 +164,8 @@ HWND CreateChild(HWND parent, const ControlLayout& layout, const Control& contro
         exStyle = WS_EX_CLIENTEDGE;
         break;
     }
-    std::wstring text = Wide(layout.kind == ControlKind::ComboBox ? std::u16string() : control.Text());
+    const bool list = layout.kind == ControlKind::ComboBox || layout.kind == ControlKind::DropDownList;
+    std::wstring text = Wide(list ? std::u16string() : control.Text());
     HWND child = CreateWindowExW(exStyle, cls, text.c_str(), style, pixels(layout.left), pixels(layout.top),
                                  pixels(layout.width), height, parent,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(layout.tabIndex))),
@@ -174,15 +180,15 @@ HWND CreateChild(HWND parent, const ControlLayout& layout, const Control& contro
         layout.kind == ControlKind::ResultBox) {
         SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
     }
-    if (layout.kind == ControlKind::ComboBox) {
-        SendMessageW(child, CB_LIMITTEXT, 0, 0);
+    if (list) {
+        if (layout.kind == ControlKind::ComboBox) SendMessageW(child, CB_LIMITTEXT, 0, 0);
         for (int i = 0; i < control.ListCount(); ++i) {
             const std::wstring item = Wide(control.List(i));
             SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
         }
         if (control.ListIndex() >= 0) {
             SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(control.ListIndex()), 0);
-        } else {
+        } else if (layout.kind == ControlKind::ComboBox) {
             const std::wstring edit = Wide(control.Text());
             SetWindowTextW(child, edit.c_str());
         }
@@ -529,6 +535,7 @@ public:
             for (const ControlLayout& layout : kFormLayout) {
                 CreateChild(window_.get(), layout, form_.ControlAt(layout.tabIndex), font_.get(), dpi_);
             }
+            FollowPasswordStore();
         } catch (...) {
             // The window goes with the members; its last messages must not reach this object.
             SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
@@ -580,6 +587,10 @@ public:
                 Guarded([this] { OpenBastion(-1); });
                 return 0;
             }
+            if (LOWORD(wParam) == ControlId(tab::cmbPasswordStore) && HIWORD(wParam) == CBN_SELCHANGE) {
+                FollowPasswordStore();
+                return 0;
+            }
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) return 0;  // Enter and Esc
             break;
         case kWorkEnded:
@@ -614,13 +625,34 @@ private:
                 layout.kind == ControlKind::ResultBox) {
                 continue;
             }
+            if (layout.kind == ControlKind::DropDownList) {
+                const auto selected = SendMessageW(Child(layout.tabIndex), CB_GETCURSEL, 0, 0);
+                form_.ControlAt(layout.tabIndex).SetListIndex(selected == CB_ERR ? -1 : static_cast<int>(selected));
+                continue;
+            }
             form_.ControlAt(layout.tabIndex).SetText(WindowText(Child(layout.tabIndex)));
         }
     }
 
+    // The credential's name box takes input only while the list names the Credential Manager.
+    void FollowPasswordStore() {
+        const auto selected = SendMessageW(Child(tab::cmbPasswordStore), CB_GETCURSEL, 0, 0);
+        EnableWindow(Child(tab::txtCredential),
+                     frmmain::NamesACredential(selected == CB_ERR ? -1 : static_cast<int>(selected)) ? TRUE : FALSE);
+    }
+
     void OnOk() {
         ReadControlsIntoForm();
-        const frmmain::OkOutcome outcome = form_.btOK_Click();
+        frmmain::OkOutcome outcome = form_.btOK_Click();
+        if (outcome == frmmain::OkOutcome::CredentialQuestion) {
+            const std::wstring question = Wide(form_.OkMessage());
+            const std::wstring caption = Wide(form_.Caption());
+            // No: nothing is written and the dialog stays as it is.
+            if (MessageBoxW(window_.get(), question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) {
+                return;
+            }
+            outcome = form_.btOK_Click(true);
+        }
         if (outcome == frmmain::OkOutcome::Stored) {
             Finish();
             return;
@@ -668,10 +700,14 @@ private:
             return;
         }
         ReadControlsIntoForm();
-        std::variant<TestRequest, FieldProblem> prepared = form_.TestRequestNow();
+        std::variant<TestRequest, FieldProblem, frmmain::StoreProblem> prepared = form_.TestRequestNow();
         if (const auto* problem = std::get_if<FieldProblem>(&prepared)) {
             Refuse(problem->message, frmmain::FocusFor(*problem));
             if (frmmain::FocusFor(*problem) == tab::btBastion) OpenBastion(frmmain::BastionFocusFor(*problem));
+            return;
+        }
+        if (const auto* refused = std::get_if<frmmain::StoreProblem>(&prepared)) {
+            Refuse(refused->message, frmmain::FocusFor(refused->outcome));
             return;
         }
         auto request = std::make_shared<TestRequest>(std::get<TestRequest>(std::move(prepared)));

@@ -21,6 +21,8 @@ public:
     // controls' texts are read into the form, then btOK_Click composes) or by the close box.
     // A port that OK refuses is reported in a message box and the dialog stays open; a bastion
     // field that it refuses is reported so too, and the Bastion window opens on that field.
+    // A password typed anew for the Credential Manager is written only after Yes to a question;
+    // No leaves the dialog open with nothing written.
     // A WM_QUIT that arrives meanwhile closes the dialog and is posted again.
     void ShowModal(frmmain& form) override;
 };

@@ -1,10 +1,13 @@
 // The real dialog under Wine: sa_showGUI runs its modal loop on the test's main thread while a
 // second thread plays the user through window messages, as another program would.
 
+#include "common/base64.h"
 #include "common/text.h"
 #include "dialog/form_layout.h"
 #include "dialog/frmmain.h"
 #include "parameters/fields.h"
+#include "parameters/generic.h"
+#include "platform/secret_store.h"
 #include "plugin/portable_object.h"
 #include "plugin/show_gui.h"
 #include "dialog/win32/form_window.h"
@@ -91,8 +94,9 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
             const ControlLayout& c = kFormLayout[tabIndex];
             const std::string name = ToUtf8(c.name);
             EXPECT_EQ(GetDlgCtrlID(child), ControlId(c.tabIndex)) << name;
+            const bool list = c.kind == ControlKind::ComboBox || c.kind == ControlKind::DropDownList;
             const wchar_t* expectedClass = c.kind == ControlKind::Label           ? L"Static"
-                                           : c.kind == ControlKind::ComboBox      ? L"ComboBox"
+                                           : list                                 ? L"ComboBox"
                                            : c.kind == ControlKind::CommandButton ? L"Button"
                                                                                   : L"Edit";
             if (c.kind == ControlKind::ResultBox) {
@@ -112,8 +116,8 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
             EXPECT_EQ(r.left, px(c.left)) << name;
             EXPECT_EQ(r.top, px(c.top)) << name;
             EXPECT_EQ(r.right - r.left, px(c.width)) << name;
-            if (c.kind == ControlKind::ComboBox) {
-                EXPECT_EQ(style & 3, CBS_DROPDOWN) << name;
+            if (list) {
+                EXPECT_EQ(style & 3, c.kind == ControlKind::ComboBox ? CBS_DROPDOWN : CBS_DROPDOWNLIST) << name;
                 EXPECT_NEAR(r.bottom - r.top, px(c.height), 4) << name;
             } else {
                 EXPECT_EQ(r.bottom - r.top, px(c.height)) << name;
@@ -154,12 +158,22 @@ TEST(DialogWindow, ShowsTheDesignFilledFromTheObjectAndACloseStoresNothing) {
              {L"should not be within the returned data", L"should be within the returned data when DOWN",
               L"should always be within the returned data"},
              1},
+            {tab::cmbPasswordStore,
+             {L"in the check (Base64)", L"encrypted for this computer", L"in Windows Credential Manager as:"},
+             0},
         };
         for (const auto& list : lists) {
             HWND combo = Item(dialog, list.tabIndex);
             EXPECT_EQ(Items(combo), list.items) << list.tabIndex;
             EXPECT_EQ(Selection(combo), list.selected) << list.tabIndex;
             EXPECT_EQ(Text(combo), list.items[static_cast<std::size_t>(list.selected)]) << list.tabIndex;
+        }
+
+        // The credential's name box takes input only while the list names the Credential Manager.
+        HWND credential = Item(dialog, tab::txtCredential);
+        for (const int store : {0, 2, 1, 2, 0}) {
+            Choose(dialog, tab::cmbPasswordStore, store);
+            EXPECT_EQ(IsWindowEnabled(credential) != FALSE, store == 2) << store;
         }
 
         Type(dialog, tab::txtUsername, L"typed, then closed");
@@ -265,9 +279,10 @@ TEST(DialogWindow, EveryFieldTakesTypingBeyond32767Characters) {
     const std::wstring full(32767, L'a');
     ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
         int fields = 0;
+        Choose(dialog, tab::cmbPasswordStore, 2);  // the credential's name box takes input
         for (const ControlLayout& c : kFormLayout) {
             if (c.kind == ControlKind::Label || c.kind == ControlKind::CommandButton ||
-                c.kind == ControlKind::ResultBox) {
+                c.kind == ControlKind::ResultBox || c.kind == ControlKind::DropDownList) {
                 continue;
             }
             ++fields;
@@ -281,7 +296,7 @@ TEST(DialogWindow, EveryFieldTakesTypingBeyond32767Characters) {
             EXPECT_EQ(typed.size(), full.size() + 3) << ToUtf8(c.name);
             EXPECT_EQ(typed.substr(typed.size() < 4 ? 0 : typed.size() - 4), L"axyz") << ToUtf8(c.name);
         }
-        EXPECT_EQ(fields, 14);
+        EXPECT_EQ(fields, 15);
         PostMessageW(dialog, WM_CLOSE, 0, 0);
     });
 }
@@ -321,9 +336,15 @@ TEST(DialogWindow, TheBastionWindowShowsItsDesignInTabOrderAndItsOkStoresWhatWas
     const int dpi = ScreenDpi();
     const auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
     ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
-        // The form's tab order: the button follows the result box, and Tab wraps from it.
+        // The form's tab order: the button follows the result box, the password's store follows
+        // it (its name box only while it takes input), and Tab wraps from the last.
         EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::txtTestResult), FALSE), Item(dialog, tab::btBastion));
-        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::btBastion), FALSE), Item(dialog, tab::txtHostname));
+        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::btBastion), FALSE), Item(dialog, tab::cmbPasswordStore));
+        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::cmbPasswordStore), FALSE), Item(dialog, tab::txtHostname));
+        Choose(dialog, tab::cmbPasswordStore, 2);
+        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::cmbPasswordStore), FALSE), Item(dialog, tab::txtCredential));
+        EXPECT_EQ(GetNextDlgTabItem(dialog, Item(dialog, tab::txtCredential), FALSE), Item(dialog, tab::txtHostname));
+        Choose(dialog, tab::cmbPasswordStore, 0);
         EXPECT_EQ(Text(dialog, tab::btBastion), L"&Bastion...");
 
         HWND bastion = OpenBastion(dialog);
@@ -556,6 +577,97 @@ TEST(DialogWindow, TestRunsTheCheckAsTheHostWouldAndStoresNothing) {
                 << ToUtf8(testing::Utf16(part)) << " in " << ToUtf8(testing::Utf16(box));
         }
     }
+}
+
+// Each store outside the string: chosen, OK with the password typed anew, then the check runs
+// UP from the store, and opening the written check again keeps the password where it is.
+TEST(DialogWindow, ThePasswordGoesToTheStoreChosenAndTheCheckRunsUpFromIt) {
+    using parameters::Field;
+    const auto component = ComponentWithoutKnownHosts();
+    const std::u16string name = u"tavrin-dialog-window-test";
+    platform::DeleteGenericCredential(name);  // left by an earlier run, if any
+    const std::u16string password = FixtureU("SSHD_PASSWORD");
+    const std::wstring typed = testing::Wide(password);
+    const std::wstring question =
+        L"Store the password in the Windows Credential Manager of this account as " + testing::Wide(name) + L"?";
+    const std::u16string opened = FixtureCheck(u"echo stored", u"stored");
+    for (const int store : {1, 2}) {
+        SCOPED_TRACE(store);
+        WindowObject object(opened, FixtureU("SSHD_HOST"), u"10", component.get());
+        ShowWithUser([&] { sa_showGUI(object); }, [&](HWND dialog) {
+            EXPECT_EQ(Text(dialog, tab::txtPassword), typed) << "a Base64 password is shown as before";
+            Choose(dialog, tab::cmbPasswordStore, store);
+            if (store == 2) {
+                Click(Item(dialog, tab::btOK));
+                EXPECT_EQ(AnswerMessageBox(dialog, IDOK),
+                          L"Type the name of the credential in the Windows Credential Manager.");
+                EXPECT_TRUE(WaitFor([&] { return FocusOf(dialog) == Item(dialog, tab::txtCredential); }));
+                Type(dialog, tab::txtCredential, testing::Wide(name).c_str());
+                Click(Item(dialog, tab::btOK));
+                EXPECT_EQ(AnswerMessageBox(dialog, IDNO), question);
+                EXPECT_TRUE(IsWindowVisible(dialog)) << "No keeps the dialog open";
+                EXPECT_EQ(platform::ReadGenericCredential(name).end, platform::CredentialRead::End::Missing)
+                    << "No writes nothing";
+            }
+            Type(dialog, tab::txtPassword, typed.c_str());
+            Click(Item(dialog, tab::btOK));
+            if (store == 2) {
+                EXPECT_EQ(AnswerMessageBox(dialog, IDYES), question);
+            }
+        });
+        ASSERT_EQ(object.parameterPuts, 1);
+        const std::u16string written = object.parameter;
+        EXPECT_EQ(Generic::GetField(written, u"PWD"), u"") << ToUtf8(written);
+        EXPECT_EQ(written.find(parameters::StoredForm(Field::Password, password)), std::u16string::npos);
+        if (store == 1) {
+            EXPECT_EQ(Generic::GetField(written, u"CRED"), u"");
+            std::string blob;
+            ASSERT_TRUE(DecodeBase64(ToUtf8(Generic::GetField(written, u"PWDE")), blob)) << ToUtf8(written);
+            const platform::DpapiResult decrypted = platform::UnprotectPassword(blob);
+            ASSERT_TRUE(decrypted.ok) << ToUtf8(decrypted.error);
+            EXPECT_EQ(decrypted.password.get(), password);
+        } else {
+            EXPECT_EQ(Generic::GetField(written, u"CRED"), name);
+            EXPECT_EQ(Generic::GetField(written, u"PWDE"), u"");
+            const platform::CredentialRead read = platform::ReadGenericCredential(name);
+            ASSERT_EQ(read.end, platform::CredentialRead::End::Read) << ToUtf8(read.error);
+            EXPECT_EQ(read.password.get(), password);
+            EXPECT_EQ(read.user, FixtureU("SSHD_USER"));
+        }
+
+        plugin::PortableObject host(*component);
+        host.sa_hostname = FixtureU("SSHD_HOST");
+        host.sa_timeout = u"10";
+        host.sa_parameter = written;
+        EXPECT_TRUE(host.sa_docheck()) << ToUtf8(std::get<std::u16string>(host.sa_result));
+
+        // Opened again: the placeholder, never the password; Test and OK use the store as it is,
+        // and "in the check" is refused while the box holds the placeholder.
+        WindowObject again(written, FixtureU("SSHD_HOST"), u"10", component.get());
+        ShowWithUser([&] { sa_showGUI(again); }, [&](HWND dialog) {
+            EXPECT_EQ(Selection(Item(dialog, tab::cmbPasswordStore)), store);
+            EXPECT_EQ(IsWindowEnabled(Item(dialog, tab::txtCredential)) != FALSE, store == 2);
+            EXPECT_EQ(Text(dialog, tab::txtCredential), store == 2 ? testing::Wide(name) : L"");
+            const std::wstring shown = Text(dialog, tab::txtPassword);
+            EXPECT_EQ(shown, testing::Wide(std::u16string(frmmain::kPasswordPlaceholder)));
+            EXPECT_EQ(shown.find(typed), std::wstring::npos);
+            Click(Item(dialog, tab::btTest));
+            EXPECT_TRUE(WaitFor([&] { return ShowsAVerdict(dialog); }, 20s)) << "no verdict";
+            EXPECT_EQ(Text(dialog, tab::txtTestResult).rfind(L"UP: ", 0), 0u)
+                << ToUtf8(testing::Utf16(Text(dialog, tab::txtTestResult)));
+            EXPECT_TRUE(WaitFor([&] { return Text(dialog, tab::btTest) == L"&Test"; }));
+            Choose(dialog, tab::cmbPasswordStore, 0);
+            Click(Item(dialog, tab::btOK));
+            EXPECT_EQ(AnswerMessageBox(dialog, IDOK),
+                      L"The password is kept outside the check. Type it again to keep it in the check (Base64).");
+            EXPECT_TRUE(WaitFor([&] { return FocusOf(dialog) == Item(dialog, tab::txtPassword); }));
+            Choose(dialog, tab::cmbPasswordStore, store);
+            Click(Item(dialog, tab::btOK));
+        });
+        EXPECT_EQ(again.parameter, written) << "the stored password is kept as it is";
+        EXPECT_EQ(again.parameterPuts, 1);
+    }
+    EXPECT_EQ(platform::DeleteGenericCredential(name), u"");
 }
 
 TEST(DialogWindow, TestCancelsWithinASecondAndClosingDuringATestReturnsAtOnce) {

@@ -9,6 +9,9 @@
 #include "dialog/frmmain.h"
 #include "dialog/presenter.h"
 #include "form_test_support.h"
+#include "common/base64.h"
+#include "parameters/generic.h"
+#include "platform/secret_store.h"
 #include "plugin/show_gui.h"
 
 #include <gtest/gtest.h>
@@ -382,18 +385,20 @@ TEST(Bastion, OkRefusesAMalformedBastionOfTheOpenedStringUntilTheBastionWindowPu
     }
 }
 
-TEST(Bastion, TheValuesGoWithAnUnloadAndAnUnloadedFormOnlyKeepsTheOpenedString) {
-    NoSshFactory factory;
-    frmmain form(factory);
-    form.Load();
-    form.SetOpenedParameter(kLayout + kBastion);
-    EXPECT_EQ(form.txtJump().Text(), u"ops@jump.example:2222");
-    EXPECT_EQ(form.txtJumpPassword().Text(), u"pass phrase");
-    EXPECT_EQ(form.txtJumpKeyfile().Text(), u"C:\\keys\\jump");
-    EXPECT_EQ(form.txtJumpHostKeys().Text(), kPin);
-    EXPECT_EQ(form.btBastion().Text(), u"&Bastion: jump.example");
-    form.Unload();
-    form.SetOpenedParameter(kLayout + kBastion);
+TEST(Bastion, OpeningFillsTheValuesAndTheyGoWithAnUnload) {
+    TextObject o(kLayout + kBastion);
+    o.presenter.Script({[](frmmain& f) {
+                            EXPECT_EQ(f.txtJump().Text(), u"ops@jump.example:2222");
+                            EXPECT_EQ(f.txtJumpPassword().Text(), u"pass phrase");
+                            EXPECT_EQ(f.txtJumpKeyfile().Text(), u"C:\\keys\\jump");
+                            EXPECT_EQ(f.txtJumpHostKeys().Text(), kPin);
+                            EXPECT_EQ(f.btBastion().Text(), u"&Bastion: jump.example");
+                        },
+                        ScriptedPresenter::Close()});
+    plugin::sa_showGUI(o);
+    frmmain& form = o.Form();
+    EXPECT_FALSE(form.IsLoaded());
+    form.SetOpenedParameter(kLayout + kBastion);  // keeps the string only
     EXPECT_FALSE(form.IsLoaded());
     for (const int index : {bastion_tab::txtJump, bastion_tab::txtJumpPassword, bastion_tab::txtJumpKeyfile,
                             bastion_tab::txtJumpHostKeys}) {
@@ -452,6 +457,208 @@ TEST(Bastion, FetchKeyTakesHostAndPortFromTheTypedJmpAndTheFormsTimeout) {
         EXPECT_EQ(request.host, c.host);
         EXPECT_EQ(request.port, c.port);
         EXPECT_EQ(request.timeout, std::chrono::seconds(c.seconds));
+    }
+}
+
+// --- Where OK keeps the password -----------------------------------------------------------
+
+constexpr std::u16string_view kHeld = frmmain::kPasswordPlaceholder;
+const std::u16string kWithSecret = u"#ENC=T#USR=u#PWD=c2VjcmV0#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=#CCO=CON#CON=#RRE=NO#";
+const std::u16string kWithPwde = kLayout + u"PWDE=AQID#";
+const std::u16string kCredentialName = u"tavrin-dialog-model-test";
+const std::u16string kWithCred = kLayout + u"CRED=" + kCredentialName + u"#";
+
+TEST(PasswordStore, OpeningShowsTheStoreAndNeverThePasswordOfAStoreOutsideTheString) {
+    const struct {
+        std::u16string opened;
+        int store;
+        std::u16string_view password;  // in the box
+        std::u16string_view credential;
+    } cases[] = {
+        {u"", 0, u"", u""},
+        {kWithSecret, 0, u"secret", u""},
+        {kWithPwde, 1, kHeld, u""},
+        {kWithCred, 2, kHeld, kCredentialName},
+        {kWithSecret + u"CRED=" + kCredentialName + u"#PWDE=AQID#", 2, kHeld, kCredentialName},  // CRED first
+        {kWithSecret + u"CRED= #", 0, u"secret", u" "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.opened));
+        TextObject o(c.opened);
+        o.presenter.Script({ScriptedPresenter::Close()});
+        plugin::sa_showGUI(o);
+        ASSERT_EQ(o.presenter.shown.size(), 1u);
+        const auto& shown = o.presenter.shown[0].controls;
+        EXPECT_EQ(shown.at(u"cmbPasswordStore"),
+                  (ShownControl{std::u16string(kPasswordStoreItems[static_cast<std::size_t>(c.store)]), c.store,
+                                {kPasswordStoreItems.begin(), kPasswordStoreItems.end()}}));
+        EXPECT_EQ(shown.at(u"txtPassword").text, c.password);
+        EXPECT_EQ(shown.at(u"txtCredential").text, c.credential);
+        EXPECT_EQ(shown.at(u"Label20").text, u"Keep the password:");
+        EXPECT_EQ(frmmain::NamesACredential(c.store), c.store == 2);
+    }
+    EXPECT_EQ(kHeld.size(), 8u);
+    EXPECT_FALSE(frmmain::NamesACredential(-1));
+}
+
+// OK for each store. Natively there is no store: OK reports that it is a Windows store. Under
+// Windows the password goes where it was asked to, and is read back.
+TEST(PasswordStore, OkKeepsTheStoredPasswordUnlessOneIsTypedAnewAndRefusesWhatWouldLoseIt) {
+    using Outcome = frmmain::OkOutcome;
+    const bool stores = platform::HasWindowsSecretStores();
+    const std::u16string question =
+        u"Store the password in the Windows Credential Manager of this account as " + kCredentialName + u"?";
+    enum class Made { None, Pwde, Credential };  // a password that only a store can show
+    const struct {
+        const char* name;
+        std::u16string opened;
+        std::vector<Step> steps;  // then OK, answering Yes, unless a step left the form
+        std::vector<Outcome> outcomes;
+        std::u16string stored;  // empty: nothing stored
+        std::vector<std::u16string> questions;
+        Made made;
+    } cases[] = {
+        {"Base64 untouched", kWithSecret, {}, {Outcome::Stored}, kWithSecret, {}, Made::None},
+        {"PWDE untouched: the opened value", kWithPwde, {}, {Outcome::Stored}, kWithPwde, {}, Made::None},
+        {"CRED untouched: no question, nothing written", kWithCred, {}, {Outcome::Stored}, kWithCred, {}, Made::None},
+        {"CRED renamed, placeholder kept", kWithCred, {ScriptedPresenter::Type(tab::txtCredential, u" other ")},
+         {Outcome::Stored}, kLayout + u"CRED=other#", {}, Made::None},
+        {"PWDE to Base64 with the placeholder: refused, then typed", kWithPwde,
+         {ScriptedPresenter::Pick(tab::cmbPasswordStore, 0), ScriptedPresenter::Type(tab::txtUsername, u"u")},
+         {Outcome::PasswordKeptOutside, Outcome::Stored}, kWithSecret, {}, Made::None},
+        {"CRED to PWDE with the placeholder and no PWDE opened: refused", kWithCred,
+         {ScriptedPresenter::Pick(tab::cmbPasswordStore, 1)}, {Outcome::PasswordNeeded}, u"", {}, Made::None},
+        {"PWDE with an emptied box: refused", kWithPwde, {ScriptedPresenter::Type(tab::txtPassword, u"")},
+         {Outcome::PasswordNeeded}, u"", {}, Made::None},
+        {"CRED with no name: refused", kWithSecret,
+         {ScriptedPresenter::Pick(tab::cmbPasswordStore, 2), ScriptedPresenter::Type(tab::txtCredential, u"  ")},
+         {Outcome::CredentialNameMissing}, u"", {}, Made::None},
+        {"CRED typed anew, No: nothing written", kWithCred, {ScriptedPresenter::Type(tab::txtPassword, u"typed")},
+         {Outcome::CredentialQuestion}, u"", {question}, Made::None},
+        {"Base64 to PWDE: encrypted with this computer's key", kWithSecret,
+         {ScriptedPresenter::Pick(tab::cmbPasswordStore, 1)},
+         {stores ? Outcome::Stored : Outcome::PasswordStoreFailed}, u"", {}, Made::Pwde},
+        {"PWDE typed anew: a new value", kWithPwde, {ScriptedPresenter::Type(tab::txtPassword, u"secret")},
+         {stores ? Outcome::Stored : Outcome::PasswordStoreFailed}, u"", {}, Made::Pwde},
+        {"Base64 to CRED, Yes: written", kWithSecret,
+         {ScriptedPresenter::Pick(tab::cmbPasswordStore, 2), ScriptedPresenter::Type(tab::txtCredential, kCredentialName)},
+         {Outcome::CredentialQuestion, stores ? Outcome::Stored : Outcome::PasswordStoreFailed}, u"", {question},
+         Made::Credential},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextObject o(c.opened);
+        std::vector<Step> steps = c.steps;
+        std::vector<std::u16string> messages;
+        std::u16string passwordBefore, passwordLeft;  // in the box before OK, and at the end
+        const auto ok = o.presenter.PressOkAnswering(c.questions.empty() || c.made == Made::Credential);
+        const auto note = [&](frmmain& f) { messages.push_back(f.OkMessage()); };
+        steps.push_back([&](frmmain& f) { passwordBefore = f.txtPassword().Text(); });
+        steps.push_back(ok);
+        steps.push_back(note);
+        if (c.outcomes.size() == 2 && c.outcomes[0] == Outcome::PasswordKeptOutside) {
+            steps.push_back(ScriptedPresenter::Type(tab::txtPassword, u"secret"));
+            steps.push_back(ok);
+        }
+        steps.push_back([&](frmmain& f) { passwordLeft = f.txtPassword().Text(); });
+        steps.push_back(ScriptedPresenter::Close());
+        o.presenter.Script(std::move(steps));
+        plugin::sa_showGUI(o);
+        EXPECT_EQ(o.presenter.okOutcomes, c.outcomes);
+        EXPECT_EQ(o.presenter.questions, c.questions);
+        if (c.outcomes.back() != Outcome::Stored) {
+            EXPECT_EQ(passwordLeft, passwordBefore) << "a refusal leaves the box as it was";
+            EXPECT_EQ(o.parameterPuts, 0);
+            EXPECT_EQ(o.parameter, c.opened);
+            ASSERT_FALSE(messages.empty());
+            const std::u16string& said = messages.back();
+            switch (c.outcomes.back()) {
+                case Outcome::PasswordNeeded:
+                    EXPECT_EQ(said, u"Type the password to be encrypted for this computer.");
+                    EXPECT_EQ(frmmain::FocusFor(c.outcomes.back()), tab::txtPassword);
+                    break;
+                case Outcome::CredentialNameMissing:
+                    EXPECT_EQ(said, u"Type the name of the credential in the Windows Credential Manager.");
+                    EXPECT_EQ(frmmain::FocusFor(c.outcomes.back()), tab::txtCredential);
+                    break;
+                case Outcome::CredentialQuestion: EXPECT_EQ(said, question); break;
+                case Outcome::PasswordStoreFailed:
+                    EXPECT_TRUE(Contains(said, u"is a Windows store")) << ToUtf8(said);
+                    EXPECT_EQ(frmmain::FocusFor(c.outcomes.back()), tab::cmbPasswordStore);
+                    break;
+                default: ADD_FAILURE() << "unexpected outcome";
+            }
+            continue;
+        }
+        EXPECT_EQ(o.parameterPuts, 1);
+        if (c.outcomes.front() == Outcome::PasswordKeptOutside) {
+            EXPECT_EQ(messages.front(),
+                      u"The password is kept outside the check. Type it again to keep it in the check (Base64).");
+            EXPECT_EQ(frmmain::FocusFor(Outcome::PasswordKeptOutside), tab::txtPassword);
+        }
+        EXPECT_FALSE(Contains(o.parameter, u"\uE000")) << "the placeholder is never written";
+        switch (c.made) {
+            case Made::None: EXPECT_EQ(o.parameter, c.stored); break;
+            case Made::Pwde: {
+                const std::u16string value = Generic::GetField(o.parameter, u"PWDE");
+                EXPECT_EQ(o.parameter, kLayout + u"PWDE=" + value + u"#");
+                EXPECT_NE(value, u"AQID");
+                std::string blob;
+                ASSERT_TRUE(DecodeBase64(ToUtf8(value), blob));
+                const platform::DpapiResult opened = platform::UnprotectPassword(blob);
+                ASSERT_TRUE(opened.ok) << ToUtf8(opened.error);
+                EXPECT_EQ(opened.password.get(), u"secret");
+                break;
+            }
+            case Made::Credential: {
+                EXPECT_EQ(o.parameter, kLayout + u"CRED=" + kCredentialName + u"#");
+                const platform::CredentialRead read = platform::ReadGenericCredential(kCredentialName);
+                ASSERT_EQ(read.end, platform::CredentialRead::End::Read) << ToUtf8(read.error);
+                EXPECT_EQ(read.user, u"u");
+                EXPECT_EQ(read.password.get(), u"secret");
+                EXPECT_EQ(platform::DeleteGenericCredential(kCredentialName), u"");
+                break;
+            }
+        }
+    }
+}
+
+TEST(PasswordStore, TestRunsWhatOkWouldWriteAndNeverWritesTheCredentialManager) {
+    const struct {
+        const char* name;
+        std::u16string opened;
+        std::vector<Step> steps;
+        std::u16string tested;  // empty: refused
+        frmmain::OkOutcome refusal;
+    } cases[] = {
+        {"PWDE kept", kWithPwde, {}, kWithPwde, {}},
+        {"CRED kept", kWithCred, {}, kWithCred, {}},
+        {"CRED typed anew: tested with the password in the string", kWithCred,
+         {ScriptedPresenter::Type(tab::txtPassword, u"secret")}, kWithSecret, {}},
+        {"Base64 with the placeholder", kWithCred, {ScriptedPresenter::Pick(tab::cmbPasswordStore, 0)}, u"",
+         frmmain::OkOutcome::PasswordKeptOutside},
+        {"CRED with no name", kWithSecret, {ScriptedPresenter::Pick(tab::cmbPasswordStore, 2)}, u"",
+         frmmain::OkOutcome::CredentialNameMissing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextObject o(c.opened);
+        std::vector<Step> steps = c.steps;
+        std::variant<TestRequest, FieldProblem, frmmain::StoreProblem> prepared;
+        steps.push_back([&](frmmain& f) { prepared = f.TestRequestNow(); });
+        steps.push_back(ScriptedPresenter::Close());
+        o.presenter.Script(std::move(steps));
+        plugin::sa_showGUI(o);
+        if (c.tested.empty()) {
+            ASSERT_TRUE(std::holds_alternative<frmmain::StoreProblem>(prepared));
+            EXPECT_EQ(std::get<frmmain::StoreProblem>(prepared).outcome, c.refusal);
+        } else {
+            ASSERT_TRUE(std::holds_alternative<TestRequest>(prepared));
+            EXPECT_EQ(std::get<TestRequest>(prepared).parameter, c.tested);
+        }
+        EXPECT_EQ(platform::ReadGenericCredential(kCredentialName).end == platform::CredentialRead::End::Read, false)
+            << "a test writes no credential";
+        EXPECT_EQ(o.parameterPuts, 0);
     }
 }
 

@@ -52,7 +52,7 @@ inline ShownForm Snapshot(frmmain& form) {
         Control& control = form.ControlAt(layout.tabIndex);
         ShownControl& c = shown.controls[std::u16string(layout.name)];
         c.text = control.Text();
-        if (control.Kind() == ControlKind::ComboBox) {
+        if (control.Kind() == ControlKind::ComboBox || control.Kind() == ControlKind::DropDownList) {
             c.listIndex = control.ListIndex();
             for (int i = 0; i < control.ListCount(); ++i) c.items.push_back(control.List(i));
         }
@@ -95,6 +95,16 @@ public:
     Step PressOk() {
         return [this](frmmain& f) { okOutcomes.push_back(f.btOK_Click()); };
     }
+    // OK as the window presses it: a question about the Credential Manager is kept in
+    // `questions` and answered `yes` (a second OK) or no (nothing more).
+    Step PressOkAnswering(bool yes) {
+        return [this, yes](frmmain& f) {
+            okOutcomes.push_back(f.btOK_Click());
+            if (okOutcomes.back() != frmmain::OkOutcome::CredentialQuestion) return;
+            questions.push_back(f.OkMessage());
+            if (yes) okOutcomes.push_back(f.btOK_Click(true));
+        };
+    }
     static Step Close() {
         return [](frmmain& f) { f.CloseBox(); };
     }
@@ -115,9 +125,13 @@ public:
     // cancelled; what they gave is kept in `tests` and `fetches`.
     Step PressTest() {
         return [this](frmmain& f) {
-            std::variant<TestRequest, FieldProblem> prepared = f.TestRequestNow();
+            std::variant<TestRequest, FieldProblem, frmmain::StoreProblem> prepared = f.TestRequestNow();
             if (const auto* problem = std::get_if<FieldProblem>(&prepared)) {
                 problems.push_back(*problem);
+                return;
+            }
+            if (const auto* refused = std::get_if<frmmain::StoreProblem>(&prepared)) {
+                storeProblems.push_back(*refused);
                 return;
             }
             ASSERT_NE(f.Services(), nullptr);
@@ -144,6 +158,8 @@ public:
     std::vector<TestReport> tests;
     std::vector<ssh::HostKeyProbe> fetches;
     std::vector<FieldProblem> problems;  // of Test, Fetch key and the Bastion window's OK
+    std::vector<frmmain::StoreProblem> storeProblems;  // of Test
+    std::vector<std::u16string> questions;             // of PressOkAnswering
 
 private:
     std::vector<Step> steps_;

@@ -59,6 +59,13 @@ inline std::vector<std::wstring> Items(HWND combo) {
 }
 inline int Selection(HWND combo) { return static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0)); }
 
+// Picks an item of a list as the user does: the selection, then the notice the dialog hears.
+inline void Choose(HWND dialog, int tabIndex, int item) {
+    HWND list = Item(dialog, tabIndex);
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(ControlId(tabIndex), CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+}
+
 // Posted, not sent: OK may open a message box, whose loop would hold a sent message.
 inline void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 

@@ -1,12 +1,16 @@
 #include "parameters/codec.h"
+#include "common/base64.h"
 #include "platform/debug_output.h"
 #include "platform/message_queue.h"
+#include "platform/secret_store.h"
 #include "ssh/component.h"
 #include "plugin/portable_object.h"
 #include "ssh/records.h"
 #include "tests/plugin/fake_component.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include <algorithm>
 #include <optional>
@@ -72,6 +76,12 @@ TEST(CheckRunTest, ValidationRefusesBeforeConnecting) {
         {u"#PWD=c2VjcmV0#CMD=bHM=#", u"ERR: can't connect to an SSH server without a USERNAME"},
         {u"#USR=admin#CMD=bHM=#", u"ERR: can't connect to an SSH server without a PASSWORD"},
         {u"#USR=admin#PWD=#KEYF=#", u"ERR: can't connect to an SSH server without a PASSWORD"},
+        {u"#USR=admin#PWD=YQ==#CMD=bHM=#JMP=bastion:22#",
+         u"ERR: The bastion (JMP) \"bastion:22\" is not user@host or user@host:port: no user name before an "
+         u"\"@\"( 0)"},
+        {u"#USR=admin#PWD=YQ==#CMD=bHM=#JMP=op@bastion:0#",
+         u"ERR: The bastion (JMP) \"op@bastion:0\" is not user@host or user@host:port: the port is not a number "
+         u"from 1 to 65535( 0)"},
     };
     for (const auto& c : cases) {
         FakeFactory factory;
@@ -81,6 +91,76 @@ TEST(CheckRunTest, ValidationRefusesBeforeConnecting) {
         EXPECT_EQ(r.text, c.text);
         EXPECT_EQ(factory.record.sshCreated, 0);
         EXPECT_TRUE(traces.lines.empty());
+    }
+}
+
+// The password kept outside the string: read from the store, in the order CRED, PWDE, PWD; a
+// store that cannot be read ends the check before anything connects. Where the system has no
+// such stores (not Windows), both fields are refused by name.
+TEST(CheckRunTest, StoredPasswordsTakeThePlaceOfPwdOrEndTheCheck) {
+    const bool windows = tavrin::platform::HasWindowsSecretStores();
+    const std::u16string target = u"tavrin-check-run-test-" + tavrin::FromUtf8(std::to_string(std::random_device{}()));
+    const std::u16string noUser = target + u"-no-user";
+    // Elsewhere any value stands for a blob: it is refused before it is read.
+    std::u16string machineBlob = u"AAAA", accountBlob = u"AAAA";
+    if (windows) {
+        ASSERT_EQ(tavrin::platform::WriteGenericCredential(target, u"stored-user", u"stored \u00e9 password"), u"");
+        ASSERT_EQ(tavrin::platform::WriteGenericCredential(noUser, u"", u"no user's"), u"");
+        for (auto [scope, slot] : {std::pair{tavrin::platform::DpapiScope::Machine, &machineBlob},
+                                   std::pair{tavrin::platform::DpapiScope::Account, &accountBlob}}) {
+            const auto made = tavrin::platform::ProtectPassword(scope == tavrin::platform::DpapiScope::Machine
+                                                                     ? u"machine's"
+                                                                     : u"account's",
+                                                                 scope);
+            ASSERT_TRUE(made.ok) << tavrin::ToUtf8(made.error);
+            *slot = tavrin::FromUtf8(tavrin::EncodeBase64(made.blob));
+        }
+    }
+    struct Case {
+        const char* name;
+        std::u16string rest;
+        std::u16string user, password;     // what the component was given (Windows)
+        std::u16string_view failure;       // part of the ERR text (Windows); empty: none
+        std::u16string_view elsewhere;     // part of the ERR text elsewhere
+    };
+    const Case cases[] = {
+        {"Credential", u"CRED=" + target + u"#", u"stored-user", u"stored \u00e9 password", u"", u"is a Windows store"},
+        {"CredentialWithoutUser", u"CRED= " + noUser + u" #", u"a", u"no user's", u"", u"is a Windows store"},
+        {"CredentialBeforeProtected", u"CRED=" + target + u"#PWDE=" + machineBlob + u"#", u"stored-user",
+         u"stored \u00e9 password", u"", u"is a Windows store"},
+        {"MissingCredential", u"CRED=" + target + u"-gone#", u"", u"", u"is not in the Windows Credential Manager",
+         u"is a Windows store"},
+        {"MachineKey", u"PWDE=" + machineBlob + u"#", u"a", u"machine's", u"", u"which is a Windows store"},
+        {"AccountKey", u"PWDE=" + accountBlob + u"#", u"a", u"account's", u"", u"which is a Windows store"},
+        {"NotABlob", u"PWDE=" + tavrin::FromUtf8(tavrin::EncodeBase64("not a DPAPI blob")) + u"#", u"", u"",
+         u"(PWDE) cannot be decrypted here", u"which is a Windows store"},
+        {"NotBase64", u"PWDE=*#", u"", u"", u"(PWDE) is not valid Base64", u"which is a Windows store"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeFactory factory;
+        factory.script.events = Output({u"ok"});
+        const auto r = RunCheck(factory, Parameters(u"a", u"string's", u"ls", c.rest));
+        const std::u16string_view failure = windows ? c.failure : c.elsewhere;
+        if (failure.empty()) {
+            EXPECT_EQ(r.text, u"ok");
+            EXPECT_EQ(factory.record.texts["user"], c.user);
+            EXPECT_EQ(factory.record.texts["password"], c.password);
+        } else {
+            EXPECT_FALSE(r.up);
+            EXPECT_EQ(r.text.rfind(u"ERR: ", 0), 0u) << tavrin::ToUtf8(r.text);
+            EXPECT_NE(r.text.find(failure), std::u16string::npos) << tavrin::ToUtf8(r.text);
+            EXPECT_EQ(factory.record.sshCreated, 0);  // nothing connected, nothing else taken
+        }
+    }
+    if (windows) {
+        EXPECT_EQ(tavrin::platform::DeleteGenericCredential(target), u"");
+        EXPECT_EQ(tavrin::platform::DeleteGenericCredential(noUser), u"");
+        // Deleted: the next check says so instead of taking PWD.
+        FakeFactory factory;
+        const auto r = RunCheck(factory, Parameters(u"a", u"string's", u"ls", u"CRED=" + target + u"#"));
+        EXPECT_NE(r.text.find(u"is not in the Windows Credential Manager"), std::u16string::npos);
+        EXPECT_EQ(factory.record.sshCreated, 0);
     }
 }
 

@@ -3,7 +3,7 @@
 # --verbose, key files, a bound time-out, compose -> describe -> check with the string, the
 # parameter string from a file and from standard input, describe keeping the password to
 # itself, pinning the server's host key, and the options of a monitoring plug-in (ranges,
-# perfdata, -p and -l).
+# perfdata, -p and -l), and the password kept in the Windows stores (or refused by name).
 #   tavrin_check_e2e.sh ENV_FILE PROGRAM [RUNNER...]
 # RUNNER, when given, runs the program (the Windows build runs under scripts/wine-run.sh);
 # paths handed to a Windows program are then written as Z:\...
@@ -247,6 +247,72 @@ closed_port=1
 run pin --host "$host" --port "$closed_port" --timeout 5
 if [ "$rc" = 2 ] && [ -z "$out" ] && [ -n "$err" ]; then ok "pin of a port where no server listens: exit 2 ($err)"
 else bad "pin without a server" "exit $rc" "$out" "$err"; fi
+
+# Behind the bastion: pin fetches the inner server's key through it (the string's bastion login),
+# pin --jump the bastion's own key; the string with both pinned checks UP.
+run compose --user "$SSHD_USER" --password "$SSHD_PASSWORD" --port "$SSHD_INNER_PORT" --command "echo inner" \
+  --value inner --jump "$SSHD_USER@$host:$SSHD_BASTION_PORT"
+behind=$out
+run pin --host localhost --timeout 10 --parameter "$behind"
+if [ "$rc" = 0 ] && [ "$(sed -n 1p <<<"$out" | cut -d' ' -f2)" = "$INNER_HOSTKEY_SHA256" ]; then
+  ok "pin of a server behind the bastion: its own key, fetched through the bastion"
+else bad "pin through the bastion" "exit $rc" "$out" "$err"; fi
+behind=$(sed -n 2p <<<"$out")
+run pin --jump --timeout 10 --parameter "$behind"
+if [ "$rc" = 0 ] && [ "$(sed -n 1p <<<"$out" | cut -d' ' -f2)" = "$HOSTKEY_ED25519_SHA256" ]; then
+  ok "pin --jump: the bastion's key, JFP set"
+else bad "pin --jump" "exit $rc" "$out" "$err"; fi
+expect "a check through the bastion with both keys pinned: UP" 0 "Output contains inner" --host localhost \
+  --timeout 10 --parameter "$(sed -n 2p <<<"$out")"
+
+# The password outside the string: the Credential Manager and DPAPI on Windows, refused by name
+# elsewhere; never printed.
+printf '%s\n' "$SSHD_PASSWORD" >"$work/store-pw"
+store_pw=$(path_for_program "$work/store-pw")
+target=tavrin-e2e/$SSHD_PORT
+if [ "$windows" = 1 ]; then
+  run credential set "$target" --user "$SSHD_USER" --password-file "$store_pw"
+  if [ "$rc" = 0 ] && [[ "$out" == *"is stored for this account"* ]] && [[ "$out$err" != *"$SSHD_PASSWORD"* ]]; then
+    ok "credential set: stored, the password not printed"
+  else bad "credential set" "exit $rc" "$out" "$err"; fi
+  run compose --user nobody-here --port "$SSHD_PORT" --command "echo from-cred" --value from-cred \
+    --password-store "credential:$target"
+  cred_param=$out
+  if [ "$rc" = 0 ] && [[ "$cred_param" == *"#PWD=#"* ]] && [[ "$cred_param" == *"#CRED=$target#"* ]]; then
+    ok "compose --password-store credential: CRED set, PWD empty"
+  else bad "compose with a credential" "exit $rc" "$out" "$err"; fi
+  expect "a check with CRED: its password and user name, UP" 0 "Output contains from-cred" \
+    --host "$host" --timeout 10 --parameter "$cred_param"
+  run describe --parameter "$cred_param"
+  if [[ "$out" == *"exists for this account, user name \"$SSHD_USER\""* ]] && [[ "$out" != *"$SSHD_PASSWORD"* ]]; then
+    ok "describe: the credential exists, its user name, nothing of the password"
+  else bad "describe CRED" "$out"; fi
+  run compose --user "$SSHD_USER" --port "$SSHD_PORT" --command "echo from-dpapi" --value from-dpapi \
+    --password-file "$store_pw" --password-store dpapi-machine
+  dpapi_param=$out
+  if [ "$rc" = 0 ] && [[ "$dpapi_param" == *"#PWD=#"* ]] && [[ "$dpapi_param" == *"#PWDE="* ]]; then
+    ok "compose --password-store dpapi-machine: PWDE set, PWD empty"
+  else bad "compose with DPAPI" "exit $rc" "$out" "$err"; fi
+  expect "a check with PWDE: UP" 0 "Output contains from-dpapi" --host "$host" --timeout 10 --parameter "$dpapi_param"
+  expect "credential delete: exit 0" 0 "the credential \"$target\" is deleted for this account" credential delete "$target"
+  expect "credential delete of a missing one: exit 3" 3 "" credential delete "$target"
+  run --host "$host" --timeout 10 --parameter "$cred_param"
+  if [ "$rc" != 0 ] && [[ "$out" == *CRED* ]]; then ok "a check whose credential is gone fails naming CRED ($out)"
+  else bad "a missing credential" "exit $rc" "$out" "$err"; fi
+else
+  for store in dpapi-machine dpapi-user "credential:$target"; do
+    run compose --user u --command c --password-file "$store_pw" --password-store "$store"
+    [ "$store" = "credential:$target" ] && run compose --user u --command c --password-store "$store"
+    if [ "$rc" = 3 ] && [ -z "$out" ] && [[ "$err" == *"is a Windows store"* ]]; then ok "compose --password-store $store: refused by name"
+    else bad "compose --password-store $store here" "exit $rc" "$out" "$err"; fi
+  done
+  run credential set "$target" --password-file "$store_pw"
+  if [ "$rc" = 3 ] && [[ "$err" == *"is a Windows store"* ]]; then ok "credential set: refused by name"
+  else bad "credential set here" "exit $rc" "$out" "$err"; fi
+  run --host "$host" --timeout 10 --parameter "#ENC=T#USR=$SSHD_USER#PWD=$(b64 "$SSHD_PASSWORD")#PORT=$SSHD_PORT#CMD=$(b64 'echo x')#CCO=CON#CON=x#RRE=NO#PWDE=AQAA#"
+  if [ "$rc" != 0 ] && [[ "$out" == *PWDE* ]] && [[ "$out" == *"Windows store"* ]]; then ok "a check with PWDE here fails naming it, PWD unused"
+  else bad "PWDE here" "exit $rc" "$out" "$err"; fi
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -101,6 +101,89 @@ TEST(CommandLineTest, ParsesDescribeAndCompose) {
     EXPECT_EQ(pinned.compose->request.hostKeys, (std::vector<std::u16string>{u"SHA256:a", u"SHA256:b"}));
 }
 
+TEST(CommandLineTest, ComposeTakesAPasswordStoreByName) {
+    using Store = tavrin::tools::ComposeRequest::PasswordStore;
+    const struct {
+        std::u16string given;
+        std::optional<Store> store;  // nullopt: a usage error
+        std::u16string credential;
+    } cases[] = {
+        {u"string", Store::String, u""},
+        {u"dpapi-machine", Store::DpapiMachine, u""},
+        {u"dpapi-user", Store::DpapiAccount, u""},
+        {u"credential:tavrin/web01", Store::Credential, u"tavrin/web01"},
+        {u"credential:a:b", Store::Credential, u"a:b"},
+        {u"credential:", std::nullopt, u""},
+        {u"credential:  ", std::nullopt, u""},
+        {u"credential", std::nullopt, u""},
+        {u"DPAPI-machine", std::nullopt, u""},
+        {u"dpapi", std::nullopt, u""},
+        {u"", std::nullopt, u""},
+    };
+    for (const auto& c : cases) {
+        for (const bool joined : {false, true}) {
+            std::vector<std::u16string> args = {u"compose", u"--user", u"u", u"--command", u"c"};
+            if (joined) {
+                args.push_back(u"--password-store=" + c.given);
+            } else {
+                args.push_back(u"--password-store");
+                args.push_back(c.given);
+            }
+            const auto parsed = ParseCommandLine(args);
+            const std::string shown = tavrin::ToUtf8(c.given);
+            ASSERT_EQ(parsed.compose.has_value(), c.store.has_value()) << shown;
+            if (!c.store) {
+                EXPECT_FALSE(parsed.error.empty()) << shown;
+                continue;
+            }
+            EXPECT_EQ(parsed.compose->request.passwordStore, *c.store) << shown;
+            EXPECT_EQ(parsed.compose->request.credential, c.credential) << shown;
+        }
+    }
+    // Unless given, the password stays in the string.
+    const auto plain = ParseCommandLine({u"compose", u"--user", u"u", u"--command", u"c"});
+    ASSERT_TRUE(plain.compose.has_value());
+    EXPECT_EQ(plain.compose->request.passwordStore, Store::String);
+}
+
+TEST(CommandLineTest, ParsesCredentialSetAndDelete) {
+    using Action = tavrin::tools::CredentialCommand::Action;
+    const auto set = ParseCommandLine({u"credential", u"set", u"tavrin/web01", u"--user", u"svc", u"--password-file", u"F"});
+    ASSERT_TRUE(set.credential.has_value());
+    EXPECT_EQ(set.credential->action, Action::Set);
+    EXPECT_EQ(set.credential->target, u"tavrin/web01");
+    EXPECT_EQ(set.credential->user, u"svc");
+    EXPECT_EQ(set.credential->passwordFile, u"F");
+    const auto noUser = ParseCommandLine({u"credential", u"set", u"t", u"--password-file=F"});
+    ASSERT_TRUE(noUser.credential.has_value());
+    EXPECT_EQ(noUser.credential->user, u"");
+    const auto del = ParseCommandLine({u"credential", u"delete", u"t"});
+    ASSERT_TRUE(del.credential.has_value());
+    EXPECT_EQ(del.credential->action, Action::Delete);
+    EXPECT_EQ(del.credential->target, u"t");
+
+    const std::vector<std::vector<std::u16string>> bad = {
+        {u"credential"},
+        {u"credential", u"show", u"t"},
+        {u"credential", u"set"},
+        {u"credential", u"set", u"t"},                                     // no password file
+        {u"credential", u"set", u"t", u"--password", u"p"},                // never on the command line
+        {u"credential", u"set", u"--password-file", u"F"},                 // no target
+        {u"credential", u"set", u" ", u"--password-file", u"F"},
+        {u"credential", u"set", u"t", u"--password-file"},
+        {u"credential", u"delete"},
+        {u"credential", u"delete", u"t", u"--user", u"u"},
+    };
+    for (const auto& args : bad) {
+        const auto parsed = ParseCommandLine(args);
+        EXPECT_FALSE(parsed.credential.has_value()) << tavrin::ToUtf8(args.back());
+        EXPECT_FALSE(parsed.error.empty()) << tavrin::ToUtf8(args.back());
+    }
+    EXPECT_TRUE(ParseCommandLine({u"credential", u"set", u"--help"}).help);
+    EXPECT_NE(std::strstr(tavrin::tools::kUsage, "credential set TARGET"), nullptr);
+    EXPECT_NE(std::strstr(tavrin::tools::kUsage, "--password-store"), nullptr);
+}
+
 TEST(CommandLineTest, EveryOptionOfTheFieldTableIsTakenAndDocumented) {
     for (const auto& spec : tavrin::parameters::Fields()) {
         if (spec.option.empty()) continue;

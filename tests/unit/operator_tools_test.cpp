@@ -1,6 +1,8 @@
+#include "common/base64.h"
 #include "common/text.h"
 #include "dialog/parameter_editing.h"
 #include "parameters/fields.h"
+#include "platform/secret_store.h"
 #include "ssh/known_hosts.h"
 #include "tools/operator_tools.h"
 
@@ -327,6 +329,130 @@ TEST(PinTest, PortAndPinnedString) {
     EXPECT_EQ(WithHostKeyPin(u"#USR=u#X=1#", pin), u"#USR=u#X=1#HFP=" + pin + u"#");
     EXPECT_EQ(tavrin::tools::WithBastionHostKeyPin(u"#USR=u#HFP=" + pin + u"#JFP=x#", std::u16string(kPinA)),
               u"#USR=u#HFP=" + pin + u"#JFP=" + std::u16string(kPinA) + u"#");
+}
+
+}  // namespace
+
+namespace {
+
+using Store = ComposeRequest::PasswordStore;
+
+ComposeRequest StoreRequest(Store store, std::u16string password, std::u16string credential = {}) {
+    ComposeRequest r;
+    r.user = u"u";
+    r.command = u"c";
+    r.value = u"v";
+    r.password = std::move(password);
+    r.passwordStore = store;
+    r.credential = std::move(credential);
+    return r;
+}
+
+bool HasWarning(const std::vector<std::u16string>& lines, std::u16string_view text) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::u16string& l) {
+        return l.starts_with(u"warning: ") && l.find(text) != std::u16string::npos;
+    });
+}
+
+TEST(ComposeTest, PasswordStoresWriteWhatTheDialogWritesOrAreRefusedByName) {
+    const bool windows = tavrin::platform::HasWindowsSecretStores();
+    // The string: as before.
+    EXPECT_NE(Compose(StoreRequest(Store::String, u"secret")).parameter->find(u"#PWD=c2VjcmV0#"), std::u16string::npos);
+
+    const auto credential = Compose(StoreRequest(Store::Credential, u"", u" tavrin/web01 "));
+    const auto machine = Compose(StoreRequest(Store::DpapiMachine, u"s\u4E2Dcret"));  // UTF-16: no code page limit
+    const auto account = Compose(StoreRequest(Store::DpapiAccount, u"secret"));
+    if (!windows) {
+        for (const auto* refused : {&credential, &machine, &account}) {
+            EXPECT_FALSE(refused->parameter.has_value());
+            EXPECT_NE(refused->error.find(u"is a Windows store"), std::u16string::npos) << tavrin::ToUtf8(refused->error);
+        }
+        EXPECT_NE(credential.error.find(u"credential:"), std::u16string::npos);
+        EXPECT_NE(machine.error.find(u"dpapi-machine"), std::u16string::npos);
+        EXPECT_NE(account.error.find(u"dpapi-user"), std::u16string::npos);
+        return;
+    }
+    ASSERT_TRUE(credential.parameter.has_value()) << tavrin::ToUtf8(credential.error);
+    tavrin::dialog::DialogFields fields = tavrin::dialog::FieldsFromParameterString(*credential.parameter);
+    EXPECT_EQ(fields.passwordStore, tavrin::dialog::DialogFields::PasswordStore::CredentialManager);
+    EXPECT_EQ(fields.credential, u"tavrin/web01");
+    EXPECT_NE(credential.parameter->find(u"#PWD=#"), std::u16string::npos);
+    for (const auto* sealed : {&machine, &account}) {
+        ASSERT_TRUE(sealed->parameter.has_value()) << tavrin::ToUtf8(sealed->error);
+        EXPECT_NE(sealed->parameter->find(u"#PWD=#"), std::u16string::npos);
+        const std::u16string blob = tavrin::parameters::StoredValue(*sealed->parameter, tavrin::parameters::Field::ProtectedPassword);
+        std::string bytes;
+        ASSERT_TRUE(tavrin::DecodeBase64(tavrin::ToUtf8(blob), bytes));
+        const auto opened = tavrin::platform::UnprotectPassword(bytes);
+        ASSERT_TRUE(opened.ok);
+        EXPECT_EQ(opened.password.get(), sealed == &machine ? u"s\u4E2Dcret" : u"secret");
+        // What the dialog's OK writes for the same blob.
+        tavrin::dialog::DialogFields dialog = tavrin::dialog::FieldsFromParameterString(*sealed->parameter);
+        EXPECT_EQ(dialog.passwordStore, tavrin::dialog::DialogFields::PasswordStore::ThisComputer);
+        EXPECT_EQ(tavrin::dialog::ComposeParameterString(dialog), sealed->parameter);
+    }
+    // Refused: nothing to encrypt, a password that the credential store would silently drop, a
+    // credential name that the string would cut.
+    for (const ComposeRequest& r : {StoreRequest(Store::DpapiMachine, u""), StoreRequest(Store::DpapiAccount, u""),
+                                    StoreRequest(Store::Credential, u"secret", u"t"),
+                                    StoreRequest(Store::Credential, u"", u"a#b")}) {
+        const auto result = Compose(r);
+        EXPECT_FALSE(result.parameter.has_value());
+        EXPECT_NE(result.error.find(u"--password-store"), std::u16string::npos) << tavrin::ToUtf8(result.error);
+    }
+}
+
+TEST(DescribeTest, SaysWhereAStoredPasswordComesFromAndNothingOfIt) {
+    const bool windows = tavrin::platform::HasWindowsSecretStores();
+    const std::u16string base = u"#ENC=T#USR=admin#PWD=#PROTO=A#PORT=22#KEYF=#KEYT=RSA#CMD=ZGYgLWs=#CCO=CON#CON=/#RRE=NO#";
+    const auto with = [&](std::u16string_view fields) { return base.substr(0, base.size() - 1) + std::u16string(fields); };
+    constexpr std::u16string_view kTarget = u"tavrin-test/describe";
+    tavrin::platform::DeleteGenericCredential(kTarget);
+
+    // A credential that is not there (or no Credential Manager at all), and a blob that does
+    // not decrypt: each a warning, no "no password" warning.
+    const auto missing = Describe(with(u"#CRED=" + std::u16string(kTarget) + u"#"), false);
+    EXPECT_TRUE(HasLine(missing, u"CRED  = tavrin-test/describe"));
+    EXPECT_TRUE(HasWarning(missing, windows ? u"is not in this account's Windows Credential Manager" : u"a Windows store"));
+    EXPECT_FALSE(HasWarning(missing, u"without a PASSWORD"));
+    const auto damaged = Describe(with(u"#PWDE=AQAAANCMnd8BFdERjHoAwE/Cl+s=#"), false);
+    EXPECT_TRUE(HasWarning(damaged, windows ? u"PWDE does not decrypt here" : u"a Windows store"));
+    EXPECT_FALSE(HasLine(damaged, u"AQAAANCM"));  // the blob is as long as the password
+    EXPECT_TRUE(HasWarning(Describe(with(u"#PWDE=%%%#"), false), windows ? u"not valid Base64" : u"a Windows store"));
+
+    // PWD beside a store, and two stores.
+    const auto both = Describe(u"#USR=u#PWD=c2VjcmV0#CRED=" + std::u16string(kTarget) + u"#PWDE=AQAA#", false);
+    EXPECT_TRUE(HasWarning(both, u"PWD is set as well: the check ignores it and takes the password from CRED"));
+    EXPECT_TRUE(HasWarning(both, u"several password stores are given"));
+    EXPECT_TRUE(HasLine(both, u"unused: CRED comes first"));
+    EXPECT_FALSE(HasLine(both, u"secret"));
+    EXPECT_FALSE(HasWarning(Describe(base, false), u"password stores"));
+    if (!windows) return;
+
+    // Stores that this account can read: where the password comes from, its user name, and
+    // nothing of the password unless asked.
+    const std::u16string password = u"stored p\u00E4ss";
+    ASSERT_EQ(tavrin::platform::WriteGenericCredential(kTarget, u"svc-monitor", password), u"");
+    const auto read = Describe(with(u"#CRED=" + std::u16string(kTarget) + u"#"), false);
+    EXPECT_TRUE(HasLine(read, u"the credential exists for this account, user name \"svc-monitor\" (replaces USR)"));
+    EXPECT_FALSE(HasLine(read, password));
+    EXPECT_FALSE(HasLine(read, u"warning:"));
+    EXPECT_TRUE(HasLine(Describe(with(u"#CRED=" + std::u16string(kTarget) + u"#"), true), password));
+    ASSERT_EQ(tavrin::platform::WriteGenericCredential(kTarget, u"", password), u"");
+    EXPECT_TRUE(HasLine(Describe(with(u"#CRED=" + std::u16string(kTarget) + u"#"), false), u"no user name (USR is used)"));
+    EXPECT_EQ(tavrin::platform::DeleteGenericCredential(kTarget), u"");
+
+    for (const Store store : {Store::DpapiMachine, Store::DpapiAccount}) {
+        const auto short_ = Compose(StoreRequest(store, u"pw"));
+        const auto long_ = Compose(StoreRequest(store, u"a much, much longer password than the other one"));
+        ASSERT_TRUE(short_.parameter && long_.parameter);
+        const auto hidden = Describe(*short_.parameter, false);
+        EXPECT_TRUE(HasLine(hidden, u"it decrypts for this account"));
+        EXPECT_FALSE(HasLine(hidden, u"warning:"));
+        // Nothing of the password, not even its length: the lines of a longer one are the same.
+        EXPECT_EQ(Describe(*long_.parameter, false), hidden);
+        EXPECT_TRUE(HasLine(Describe(*short_.parameter, true), u"password \"pw\""));
+    }
 }
 
 }  // namespace
