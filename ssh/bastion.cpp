@@ -212,9 +212,10 @@ bool DriveOpening(ssh_session session, Tunnel& t) {
     return true;
 }
 
-void Relay(const std::shared_ptr<Bastion::State>& state) {
+// Carries the channels until the bastion connection ends or the relay is told to stop. Throws
+// when an allocation fails.
+void CarryChannels(const std::shared_ptr<Bastion::State>& state, ssh_session session) {
     std::string buffer(kPiece, '\0');
-    ssh_session session = state->link->S();
     for (;;) {
         std::vector<net::WaitEntry> waits;
         bool busy = false;
@@ -292,6 +293,17 @@ void Relay(const std::shared_ptr<Bastion::State>& state) {
         }
         net::WaitSockets(waits, static_cast<int>(kRelaySlice.count()));
     }
+}
+
+void Relay(const std::shared_ptr<Bastion::State>& state) noexcept {
+    ssh_session session = state->link->S();
+    const char16_t* why = u"the bastion connection was closed";
+    try {
+        CarryChannels(state, session);
+    } catch (...) {
+        // The channels cannot be carried on: they end, and the checks on them are DOWN as lost.
+        why = u"the relay of the bastion connection ran out of memory";
+    }
     // In reverse order: the channels (their local ends close, and the sessions on them see the
     // connection end), then the bastion connection.
     std::vector<std::unique_ptr<Tunnel>> tunnels;
@@ -300,7 +312,11 @@ void Relay(const std::shared_ptr<Bastion::State>& state) {
         tunnels.swap(state->tunnels);
         if (!state->dead) {
             state->dead = true;
-            state->ended = u"the bastion connection was closed";
+            try {
+                state->ended = why;
+            } catch (...) {
+                // Ended() then says nothing more; Alive() is false all the same.
+            }
         }
         state->changed.notify_all();
     }
