@@ -202,6 +202,13 @@ private:
                                              phase_ + u" (" + where_ + u")"};
         }
     }
+    // Until when a kept link or a kept bastion may take to answer: a moment, and at most a share
+    // of the time left, so that a fresh login keeps the rest.
+    Clock::time_point KeptChance() const {
+        const Clock::time_point now = Clock::now();
+        return now + std::min<Clock::duration>(kKeptLinkAnswer,
+                                               std::max<Clock::duration>(deadline_ - now, {}) / kKeptLinkShareDivisor);
+    }
     int SliceMs() const {
         const auto left = std::chrono::duration_cast<milliseconds>(deadline_ - Clock::now());
         return static_cast<int>(std::clamp(left, milliseconds(1), kSlice).count());
@@ -241,6 +248,7 @@ private:
     void OpenKey();
     void PrepareCertificate();
     bool RunOnKeptLink();
+    void Reach();
     void ConnectThroughBastion();
     void LookUpAndConnect();
     void OpenSession();
@@ -333,13 +341,7 @@ void Session::Run() {
         poolKey_ = PoolKey(request_, certificateText_);
         if (RunOnKeptLink()) return;
     }
-    if (request_.bastion) {
-        ConnectThroughBastion();
-    } else {
-        LookUpAndConnect();
-    }
-    OpenSession();
-    Handshake();
+    Reach();
     CheckHostKey();
     Authenticate();
     request_.password.clear();  // not needed any more
@@ -396,10 +398,7 @@ void Session::PrepareCertificate() {
 bool Session::RunOnKeptLink() {
     if (std::unique_ptr<Link> kept = SessionPool::Instance().Take(poolKey_)) {
         link_ = std::move(kept);
-        const Clock::time_point now = Clock::now();
-        const Clock::time_point chance =
-            now + std::min<Clock::duration>(kKeptLinkAnswer,
-                                            std::max<Clock::duration>(deadline_ - now, {}) / kKeptLinkShareDivisor);
+        const Clock::time_point chance = KeptChance();
         bool open = false;
         try {
             phase_ = u"while opening a channel on a kept connection";
@@ -441,9 +440,7 @@ bool Session::RunOnKeptLink() {
 std::unique_ptr<Link> Session::LogIn() {
     OpenKey();
     PrepareCertificate();
-    LookUpAndConnect();
-    OpenSession();
-    Handshake();
+    Reach();
     CheckHostKey();
     Authenticate();
     request_.password.clear();
@@ -466,10 +463,7 @@ void Session::ConnectThroughBastion() {
     }
     if (bastion) {
         phase_ = u"while opening a connection through the kept " + bastion->Name();
-        const Clock::time_point now = Clock::now();
-        const Clock::time_point chance =
-            now + std::min<Clock::duration>(kKeptLinkAnswer,
-                                            std::max<Clock::duration>(deadline_ - now, {}) / kKeptLinkShareDivisor);
+        const Clock::time_point chance = KeptChance();
         tunnel = bastion->OpenTunnel(request_.host, request_.port, chance, cancel_);
         if (tunnel.end == TunnelResult::End::Cancelled) throw CancelledRun{};
         if (tunnel.end != TunnelResult::End::Opened && tunnel.end != TunnelResult::End::Refused) {
@@ -511,7 +505,8 @@ void Session::ConnectThroughBastion() {
     tunneled_ = true;
 }
 
-HostKeyProbe Session::Probe() {
+// The server's SSH connection as far as its host key: through the bastion, or straight to it.
+void Session::Reach() {
     if (request_.bastion) {
         ConnectThroughBastion();
     } else {
@@ -519,6 +514,10 @@ HostKeyProbe Session::Probe() {
     }
     OpenSession();
     Handshake();
+}
+
+HostKeyProbe Session::Probe() {
+    Reach();
     HostKeyProbe probe;
     const char* type = ssh_key_type_to_char(ssh_key_type(link_->hostKey.get()));
     probe.keyType = U(type);

@@ -814,12 +814,15 @@ private:
     Worker worker_;
 };
 
-LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// The window procedure of a window whose object the creation passed: messages go to it from
+// WM_NCCREATE on until WM_NCDESTROY.
+template <class Window>
+LRESULT WindowProcOf(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* self = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     if (self == nullptr || message == WM_NCCREATE || message == WM_NCDESTROY) {
         return DefWindowProcW(window, message, wParam, lParam);
@@ -827,17 +830,12 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return self->OnMessage(window, message, wParam, lParam);
 }
 
+LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return WindowProcOf<FormWindow>(window, message, wParam, lParam);
+}
+
 LRESULT CALLBACK BastionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<BastionWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (self == nullptr || message == WM_NCCREATE || message == WM_NCDESTROY) {
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    return self->OnMessage(window, message, wParam, lParam);
+    return WindowProcOf<BastionWindow>(window, message, wParam, lParam);
 }
 
 }  // namespace
