@@ -192,3 +192,13 @@ check_signed() {
   if result=$(osslsigncode verify -CAfile "$3" -in "$2" 2>&1); then pass "$1 is signed"
   else fail "$1 is signed" "$(grep -m1 -i -E 'fail|error|no signature' <<<"$result" | head -c 200)"; fi
 }
+
+# install_folders: where an installation in $WINEPREFIX puts our files (pf64, pf32 as Linux
+# paths; dir64, dir32 as Windows paths) and the 32-bit reg.exe (reg32).
+install_folders() {
+  reg32='C:\windows\syswow64\reg.exe'
+  pf64="$WINEPREFIX/drive_c/Program Files/comTavrin"
+  pf32="$WINEPREFIX/drive_c/Program Files (x86)/comTavrin"
+  dir64='C:\Program Files\comTavrin'
+  dir32='C:\Program Files (x86)\comTavrin'
+}

@@ -167,11 +167,7 @@ nsis_on_64bit_windows() {
     return
   fi
   pass "fresh 64-bit prefix ($(($(date +%s) - t0))s)"
-  reg32='C:\windows\syswow64\reg.exe'
-  pf64="$WINEPREFIX/drive_c/Program Files/comTavrin"
-  pf32="$WINEPREFIX/drive_c/Program Files (x86)/comTavrin"
-  dir64='C:\Program Files\comTavrin'
-  dir32='C:\Program Files (x86)\comTavrin'
+  install_folders
 
   run_installer "silent install (/S) exits with 0"
   check_folder "64-bit folder: Program Files\\comTavrin" "$pf64" comTavrin.dll tavrin-check.exe uninstall.exe "${docs[@]}"

@@ -133,11 +133,7 @@ if ! new_prefix msi win64; then
   finish "MSI test"
 fi
 pass "fresh 64-bit prefix ($(($(date +%s) - t0))s)"
-reg32='C:\windows\syswow64\reg.exe'
-pf64="$WINEPREFIX/drive_c/Program Files/comTavrin"
-pf32="$WINEPREFIX/drive_c/Program Files (x86)/comTavrin"
-dir64='C:\Program Files\comTavrin'
-dir32='C:\Program Files (x86)\comTavrin'
+install_folders
 docs=(README.md)
 [ -f "$stage/CHANGELOG.md" ] && docs+=(CHANGELOG.md)
 
